@@ -1,0 +1,11 @@
+// The texts of the driver: the verbose dump of the parsed parameters, the help and the version.
+#pragma once
+
+// Dump of params on standard error (used with --verbose).
+void printParams();
+
+// Help text (59 lines) on standard output.
+void printHelp();
+
+// Version block on standard output.
+void printVersion();

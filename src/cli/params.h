@@ -1,0 +1,41 @@
+// The parameter record of one run and the command-line parser that fills and checks it.
+// Every error ends the process through quit.
+#pragma once
+
+#include <string>
+
+enum TAction { find_action, view_action, delete_action, help_action, version_action, write_action };
+enum TRange { range_first, range_all };
+
+struct TParams {
+    std::string SearchStr;
+    std::string configFname;
+    std::string host;
+    std::string user;
+    std::string pass;
+    int port = 110;
+    TAction action = find_action;
+    std::string fromaddr;
+    std::string toaddr;
+    std::string subject;
+    TRange range = range_first;
+    std::string writeFname;
+    bool verbose = false;
+    int maxSize = 10;
+};
+
+// The one parameter record, complete before any action runs.
+extern TParams params;
+
+// Resets params to its defaults, reads the options and positional words of argv (argv is permuted), checks
+// the combination and reads the config file named by --config. Returns only when everything is valid.
+void parseCmdLine(int argc, char* argv[]);
+
+// The values of --login, --action and --range, exactly as given: store into params or quit.
+void parseLogin(const std::string& value);
+void parseAction(const std::string& value);
+void parseRange(const std::string& value);
+
+// Names printed by the verbose dump ("find_action", ..., "range_first", "range_all").
+const char* actionName(TAction action);
+const char* rangeName(TRange range);
