@@ -1,0 +1,92 @@
+// The client side of POP3 on one connection: greeting and APOP time stamp, CAPA, STLS, APOP or USER/PASS
+// login, UIDL, TOP, DELE and QUIT, with the last reply kept for the caller.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "mime/basic/lines.h"
+#include "net/blocksock.h"
+#include "pop3/protocol_client.h"
+
+// Which login methods OpenSession may try.
+enum TPOP3AuthType {
+    POP3AuthAll = 0,   // APOP when the greeting has a time stamp, else (or after a refused APOP) USER/PASS
+    POP3AuthLogin = 1, // USER/PASS only
+    POP3AuthAPOP = 2,  // APOP only
+};
+
+// Every operation blocks and reports by its result; none throws. After each command ResultCode, ResultString
+// and FullResult describe its reply; the transport's reason for a failure is in Sock().LastErrorCode/Text.
+// A reply cut off by a socket error closes the connection, so later commands fail instead of reading the rest
+// of the old reply as theirs.
+class TPOP3Send : public TProtocolClient {
+  public:
+    TPOP3Send(); // Timeout 60000, TargetPort "110", POP3AuthAll, no TLS
+    ~TPOP3Send() override;
+    TPOP3Send(const TPOP3Send&) = delete;
+    TPOP3Send& operator=(const TPOP3Send&) = delete;
+
+    // Reads one reply: the status line, and with full and a "+OK" verdict the dot-unstuffed body up to ".".
+    // Returns ResultCode: 1 when the status line starts with "+OK" and no socket error occurred, else 0.
+    int32_t ReadReply(bool full);
+    // Sends command + CR LF, then ReadReply(full); true when the verdict is 1.
+    bool SendCommand(const std::string& command, bool full);
+
+    // Closes any previous connection, connects to TargetHost:TargetPort, and with FullSSL runs the TLS
+    // handshake.
+    bool OpenConnection();
+    // Connects, reads the greeting and its time stamp, asks CAPA, upgrades with STLS when AutoTLS and
+    // offered, and logs in as AuthType allows. True when a login succeeded.
+    bool OpenSession();
+    // "QUIT", then the connection is closed whatever the reply.
+    bool CloseSession();
+
+    // "CAPA"; on success the reply lines replace CapabilityList (and stay in FullResult).
+    bool QueryCapabilities();
+    // The first capability line starting with keyword (ASCII case ignored), in its own case; empty when none.
+    std::string FindCapability(std::string_view keyword) const;
+    // "STLS" and, on "+OK", the TLS handshake.
+    bool UpgradeToTls();
+    // "USER " + UserName, then (only if accepted) "PASS " + Password.
+    bool AuthUserPass();
+    // "APOP " + UserName + " " + lower-case hex MD5 of TimeStamp + Password. Fails without sending when no
+    // MD5 is available (no OpenSSL).
+    bool AuthApopDigest();
+
+    bool DeleteMessage(int32_t n);           // "DELE n"
+    bool FetchTop(int32_t n, int32_t lines); // "TOP n lines", multi-line
+    bool ListUids(int32_t n);                // n = 0: "UIDL", multi-line; else "UIDL n", one line
+
+    TTCPBlockSocket& Sock() { return *sock_; }
+    const TTCPBlockSocket& Sock() const { return *sock_; }
+    int32_t ResultCode() const { return resultCode_; }
+    const std::string& ResultString() const { return resultString_; }
+    const Lines& FullResult() const { return fullResult_; }
+    int32_t StatCount() const { return statCount_; }            // always 0
+    int32_t StatSize() const { return statSize_; }              // always 0
+    int32_t ListSize() const { return listSize_; }              // always 0
+    const std::string& TimeStamp() const { return timeStamp_; } // "<...>" from the greeting, or empty
+    const Lines& CapabilityList() const { return capabilityList_; }
+
+    TPOP3AuthType AuthType = POP3AuthAll;
+    bool AutoTLS = false; // upgrade with STLS after the greeting when the server offers it
+    bool FullSSL = false; // TLS right after the TCP connect
+
+    // Bounds on what a server can make the client hold: one line, and one multi-line reply in total.
+    static constexpr int32_t kMaxLineLength = 64 * 1024 * 1024;
+    static constexpr size_t kMaxReplyBytes = 64u * 1024 * 1024;
+
+  private:
+    std::unique_ptr<TTCPBlockSocket> sock_;
+    int32_t resultCode_ = 0;
+    std::string resultString_;
+    Lines fullResult_;
+    int32_t statCount_ = 0;
+    int32_t statSize_ = 0;
+    int32_t listSize_ = 0;
+    std::string timeStamp_;
+    Lines capabilityList_;
+};
