@@ -4,6 +4,9 @@
 
 #include <string>
 
+// Bound of |maxSize| (kilobytes): maxSize * 1000 always fits a 32-bit signed integer.
+constexpr int maxSizeLimit = 2147483647 / 1000;
+
 enum TAction { find_action, view_action, delete_action, help_action, version_action, write_action };
 enum TRange { range_first, range_all };
 

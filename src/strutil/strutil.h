@@ -24,14 +24,14 @@ std::string str_lower(const std::string& s);
 std::size_t str_pos(const std::string& s, const std::string& sub);
 
 // Up to count characters of s from pos; pos < 1 counts as 1; count <= 0 or pos past the end gives "".
-std::string str_copy(const std::string& s, long long pos, long long count);
+std::string str_copy(const std::string& s, int pos, int count);
 
 // Characters of s from position first to position last (last is cut at the end of s).
-std::string str_slice(const std::string& s, long long first, long long last);
+std::string str_slice(const std::string& s, int first, int last);
 
 // s with count characters removed at pos. A bounds error is reported on standard output and ends the
 // process with exit code 1.
-std::string str_delete(const std::string& s, long long pos, long long count);
+std::string str_delete(const std::string& s, int pos, int count);
 
 // Decimal text of n.
 std::string str_from_int(int n);

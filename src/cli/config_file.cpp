@@ -1,0 +1,97 @@
+// Reading and writing the configuration file. A new file is written completely to a private temporary file
+// in the same folder and then renamed over the old one, so a failed write never leaves a partial file.
+#include "cli/config_file.h"
+
+#include "cli/params.h"
+#include "cli/quit.h"
+#include "strutil/strutil.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// A real configuration file is a few hundred bytes; anything larger is not one (and a device such as
+// /dev/zero must not be read forever).
+constexpr std::size_t maxConfigBytes = 64 * 1024;
+
+bool writeAll(int fd, const std::string& data) {
+    std::size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Writes data to a new file next to fname and renames it to fname. False when anything fails; the temporary
+// file is then removed and fname is untouched.
+bool replaceFile(const std::string& fname, const std::string& data) {
+    if (fname.empty()) return false;
+    std::string temp = fname + ".XXXXXX";
+    int fd = ::mkostemp(temp.data(), O_CLOEXEC); // created with mode 0600
+    if (fd < 0) return false;
+    bool ok = writeAll(fd, data) && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    ok = ok && ::rename(temp.c_str(), fname.c_str()) == 0;
+    if (!ok) ::unlink(temp.c_str());
+    return ok;
+}
+
+// Reads at most limit + 1 bytes of fname. False when the file cannot be opened or read.
+bool readFile(const std::string& fname, std::size_t limit, std::string& data) {
+    int fd = ::open(fname.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    data.clear();
+    char buf[4096];
+    bool ok = true;
+    while (data.size() <= limit) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ok = false;
+        if (n <= 0) break;
+        data.append(buf, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return ok;
+}
+
+// Lines split at CR LF, a lone CR or a lone LF; a break after the last line adds no empty line.
+std::vector<std::string> splitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\r' && text[i] != '\n') continue;
+        lines.push_back(text.substr(start, i - start));
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        start = i + 1;
+    }
+    if (start < text.size()) lines.push_back(text.substr(start));
+    return lines;
+}
+
+} // namespace
+
+void writeConfig() {
+    const std::string data = str_rot47(params.host) + "\r\n" + str_rot47(params.user) + "\r\n" +
+                             str_rot47(params.pass) + "\r\n" + str_from_int(params.port) + "\r\n";
+    if (!replaceFile(params.writeFname, data)) quit(19, params.writeFname);
+}
+
+void readConfig() {
+    std::string data;
+    if (!readFile(params.configFname, maxConfigBytes, data)) quit(18, params.configFname);
+    if (data.size() > maxConfigBytes) quit(21, params.configFname);
+    const std::vector<std::string> lines = splitLines(data);
+    if (lines.size() != 4) quit(21, params.configFname);
+    params.host = str_rot47(lines[0]);
+    params.user = str_rot47(lines[1]);
+    params.pass = str_rot47(lines[2]);
+    params.port = str_to_int(lines[3]);
+}

@@ -1,0 +1,173 @@
+// The command line: options read with getopt_long, positional words joined into the search string, and the
+// checks that run once all options are read.
+#include "cli/params.h"
+
+#include "cli/config_file.h"
+#include "cli/quit.h"
+#include "strutil/strutil.h"
+
+#include <algorithm>
+#include <getopt.h>
+#include <vector>
+
+TParams params;
+
+namespace {
+
+// Values getopt_long returns for the long options without a short form.
+enum : int { opt_version = 256, opt_verbose, opt_uid };
+
+constexpr const char* shortOptions = "hc:l:a:f:t:s:u:r:w:dvm:";
+
+const option longOptions[] = {
+    {"help", no_argument, nullptr, 'h'},          {"version", no_argument, nullptr, opt_version},
+    {"config", required_argument, nullptr, 'c'},  {"login", required_argument, nullptr, 'l'},
+    {"action", required_argument, nullptr, 'a'},  {"from", required_argument, nullptr, 'f'},
+    {"to", required_argument, nullptr, 't'},      {"subject", required_argument, nullptr, 's'},
+    {"uid", required_argument, nullptr, opt_uid}, {"range", required_argument, nullptr, 'r'},
+    {"write", required_argument, nullptr, 'w'},   {"verbose", no_argument, nullptr, opt_verbose},
+    {"maxsize", required_argument, nullptr, 'm'}, {nullptr, 0, nullptr, 0},
+};
+
+void applyOption(int opt, const std::string& arg) {
+    switch (opt) {
+    case 'h':
+        params.action = help_action;
+        break;
+    case opt_version:
+        params.action = version_action;
+        break;
+    case 'c':
+        params.configFname = str_trim(arg);
+        break;
+    case 'l':
+        parseLogin(arg);
+        break;
+    case 'a':
+        parseAction(arg);
+        break;
+    case 'f':
+        params.fromaddr = str_trim(arg);
+        break;
+    case 't':
+        params.toaddr = str_trim(arg);
+        break;
+    case 's':
+        params.subject = str_trim(arg);
+        break;
+    case 'r':
+        parseRange(arg);
+        break;
+    case 'w':
+        params.action = write_action;
+        params.writeFname = str_trim(arg);
+        break;
+    case 'd':
+        params.action = delete_action;
+        break;
+    case 'v':
+        params.action = view_action;
+        break;
+    case opt_verbose:
+        params.verbose = true;
+        break;
+    case 'm':
+        if (!str_is_integer(str_trim(arg))) quit(14, arg);
+        params.maxSize = std::clamp(str_to_int(str_trim(arg)), -maxSizeLimit, maxSizeLimit);
+        break;
+    case opt_uid:
+        // Accepted with its value; it selects nothing.
+        break;
+    case '?':
+    case ':':
+        quit(2);
+    default:
+        // An option letter of the grammar without a handler (-u).
+        quit(4, std::string(1, static_cast<char>(opt)) + "(" + std::to_string(opt) + ")");
+    }
+}
+
+void checkParams() {
+    if (params.action == help_action || params.action == version_action) return;
+    const bool loginComplete = !params.host.empty() && !params.user.empty() && !params.pass.empty();
+    if ((params.action == view_action || params.action == delete_action) && params.SearchStr.empty()) quit(7);
+    if (!params.host.empty() && !params.configFname.empty()) quit(8);
+    if (params.configFname.empty() && !loginComplete) quit(22);
+    if (!params.writeFname.empty() && !loginComplete) quit(22);
+    if (!params.configFname.empty()) readConfig();
+}
+
+} // namespace
+
+void parseCmdLine(int argc, char* argv[]) {
+    params = TParams{};
+    optind = 0; // full re-initialisation of getopt for every parse
+    int opt;
+    while ((opt = getopt_long(argc, argv, shortOptions, longOptions, nullptr)) != -1)
+        applyOption(opt, optarg != nullptr ? optarg : "");
+
+    std::string words;
+    for (int i = optind; i < argc; ++i) {
+        words += argv[i];
+        words += ' ';
+    }
+    params.SearchStr = str_trim(words);
+    checkParams();
+}
+
+void parseLogin(const std::string& value) {
+    std::vector<std::string> fields;
+    str_delimit_TSL(value, ",", "'", fields);
+    if (fields.size() < 3 || fields.size() > 4) quit(22);
+    params.host = fields[0];
+    params.user = fields[1];
+    params.pass = fields[2];
+    if (fields.size() == 4) {
+        if (!str_is_integer(fields[3])) quit(5);
+        params.port = str_to_int(fields[3]);
+    }
+}
+
+void parseAction(const std::string& value) {
+    const std::string v = str_lower(value);
+    if (v == "view")
+        params.action = view_action;
+    else if (v == "find")
+        params.action = find_action;
+    else if (v == "delete")
+        params.action = delete_action;
+    else
+        quit(6, value);
+}
+
+void parseRange(const std::string& value) {
+    const std::string v = str_lower(value);
+    if (v == "first")
+        params.range = range_first;
+    else if (v == "all")
+        params.range = range_all;
+    else
+        quit(16, value);
+}
+
+const char* actionName(TAction action) {
+    switch (action) {
+    case find_action:
+        return "find_action";
+    case view_action:
+        return "view_action";
+    case delete_action:
+        return "delete_action";
+    case help_action:
+        return "help_action";
+    case version_action:
+        return "version_action";
+    case write_action:
+        return "write_action";
+    }
+    return "";
+}
+
+const char* rangeName(TRange range) {
+    return range == range_all ? "range_all" : "range_first";
+}
