@@ -1,0 +1,1 @@
+#include "mime/basic/transfer_encodings.h"
