@@ -1,0 +1,243 @@
+// The message container and the decoding of its main header fields.
+#include "mime/mime_message.h"
+
+#include <array>
+#include <utility>
+
+#include "mime/basic/header_values.h"
+#include "mime/encoded_words.h"
+
+namespace {
+
+bool IsCtl(char c) {
+    return static_cast<unsigned char>(c) <= 32;
+}
+
+std::string_view Trim(std::string_view s) {
+    while (!s.empty() && IsCtl(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && IsCtl(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+char UpChar(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// True when s begins with prefix, prefix given in upper case, letters of s compared in any case.
+bool StartsNoCase(std::string_view s, std::string_view prefix) {
+    if (s.size() < prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i)
+        if (UpChar(s[i]) != prefix[i]) return false;
+    return true;
+}
+
+// The trimmed text after the first ":" of a header line (all of it when there is none).
+std::string_view HeaderValue(std::string_view line) {
+    const std::size_t colon = line.find(':');
+    return Trim(colon == std::string_view::npos ? line : line.substr(colon + 1));
+}
+
+// Splits an address list at the commas outside double-quoted stretches (the quotes stay in the
+// items); each item trimmed and decoded, empty results dropped. One pass over the value.
+void AppendAddresses(std::string_view value, TMimeChar target, ::Lines& list) {
+    bool inQuotes = false;
+    std::size_t start = 0;
+    for (std::size_t p = 0; p <= value.size(); ++p) {
+        if (p < value.size()) {
+            const char c = value[p];
+            if (c == '"') inQuotes = !inQuotes;
+            if (c != ',' || inQuotes) continue;
+        }
+        std::string item = DecodeHeaderWords(Trim(value.substr(start, p - start)), target);
+        if (!item.empty()) list.push_back(std::move(item));
+        start = p + 1;
+    }
+}
+
+enum class Field {
+    XMailer,
+    From,
+    Subject,
+    Organization,
+    To,
+    Cc,
+    Date,
+    ReplyTo,
+    MessageID,
+    Priority,
+    XPriority,
+    MsMailPriority,
+    ContentHeader
+};
+
+struct Keyword {
+    std::string_view name;
+    Field field;
+};
+
+// Tried in this order; the first keyword the upper-cased line begins with decides.
+constexpr std::array<Keyword, 18> kKeywords{{
+    {"X-MAILER:", Field::XMailer},
+    {"FROM:", Field::From},
+    {"SUBJECT:", Field::Subject},
+    {"ORGANIZATION:", Field::Organization},
+    {"TO:", Field::To},
+    {"CC:", Field::Cc},
+    {"DATE:", Field::Date},
+    {"REPLY-TO:", Field::ReplyTo},
+    {"MESSAGE-ID:", Field::MessageID},
+    {"PRIORITY:", Field::Priority},
+    {"X-PRIORITY:", Field::XPriority},
+    {"X-MSMAIL-PRIORITY:", Field::MsMailPriority},
+    {"MIME-VERSION:", Field::ContentHeader},
+    {"CONTENT-TYPE:", Field::ContentHeader},
+    {"CONTENT-DESCRIPTION:", Field::ContentHeader},
+    {"CONTENT-DISPOSITION:", Field::ContentHeader},
+    {"CONTENT-ID:", Field::ContentHeader},
+    {"CONTENT-TRANSFER-ENCODING:", Field::ContentHeader},
+}};
+
+} // namespace
+
+TMessPriority ParsePriority(std::string_view line) {
+    std::string_view w = HeaderValue(line);
+    w = w.substr(0, w.find(' '));
+    if (!w.empty() && w.find_first_not_of("0123456789") == std::string_view::npos) {
+        const std::size_t digits = w.find_first_not_of('0');
+        if (digits == std::string_view::npos || w.size() - digits > 1) return MP_unknown; // 0 or >= 10
+        switch (w.back()) {
+        case '1':
+        case '2':
+            return MP_high;
+        case '3':
+            return MP_normal;
+        case '4':
+        case '5':
+            return MP_low;
+        default:
+            return MP_unknown;
+        }
+    }
+    std::string lower(w);
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (lower == "urgent" || lower == "high" || lower == "highest") return MP_high;
+    if (lower == "normal" || lower == "medium") return MP_normal;
+    if (lower == "low" || lower == "lowest" || lower == "no-priority" || lower == "non-urgent") return MP_low;
+    return MP_unknown;
+}
+
+TMessHeader::TMessHeader() : CharsetCode(SystemCharset()) {}
+
+TMessHeader::~TMessHeader() = default;
+
+void TMessHeader::Reset() {
+    From.clear();
+    Subject.clear();
+    Organization.clear();
+    XMailer.clear();
+    ReplyTo.clear();
+    MessageID.clear();
+    ToList.clear();
+    CCList.clear();
+    CustomHeaders.clear();
+    Date = 0;
+    Priority = MP_unknown;
+}
+
+void TMessHeader::WriteHeaderLines(::Lines& /*lines*/) const {}
+
+bool TMessHeader::ParseHeaderLine(const std::string& line) {
+    const Keyword* match = nullptr;
+    for (const Keyword& k : kKeywords) {
+        if (StartsNoCase(line, k.name)) {
+            match = &k;
+            break;
+        }
+    }
+    if (match == nullptr) return false;
+
+    const std::string_view value = HeaderValue(line);
+    switch (match->field) {
+    case Field::XMailer:
+        XMailer = value;
+        break;
+    case Field::From:
+        From = DecodeHeaderWords(value, CharsetCode);
+        break;
+    case Field::Subject:
+        Subject = DecodeHeaderWords(value, CharsetCode);
+        break;
+    case Field::Organization:
+        Organization = DecodeHeaderWords(value, CharsetCode);
+        break;
+    case Field::To:
+        AppendAddresses(value, CharsetCode, ToList);
+        break;
+    case Field::Cc:
+        AppendAddresses(value, CharsetCode, CCList);
+        break;
+    case Field::Date:
+        Date = ParseMailDate(std::string(value));
+        break;
+    case Field::ReplyTo:
+        ReplyTo = DecodeHeaderWords(value, CharsetCode);
+        break;
+    case Field::MessageID:
+        MessageID = ExtractAddress(std::string(value));
+        break;
+    case Field::Priority:
+        FPriority = ParsePriority(line);
+        break;
+    case Field::XPriority:
+        FXPriority = ParsePriority(line);
+        break;
+    case Field::MsMailPriority:
+        FMsMailPriority = ParsePriority(line);
+        break;
+    case Field::ContentHeader:
+        break;
+    }
+    return true;
+}
+
+void TMessHeader::ParseHeaderLines(const ::Lines& lines) {
+    Reset();
+    FPriority = FXPriority = FMsMailPriority = MP_unknown;
+    std::size_t i = 0;
+    while (i < lines.size()) {
+        std::string line = UnfoldHeaderLine(lines, i);
+        if (line.empty()) break;
+        if (!ParseHeaderLine(line)) CustomHeaders.push_back(std::move(line));
+    }
+    if (FPriority != MP_unknown)
+        Priority = FPriority;
+    else if (FXPriority != MP_unknown)
+        Priority = FXPriority;
+    else
+        Priority = FMsMailPriority;
+}
+
+TMimeMess::TMimeMess() : TMimeMess(std::make_unique<TMessHeader>()) {}
+
+TMimeMess::TMimeMess(std::unique_ptr<TMessHeader> header)
+    : FMessagePart(std::make_unique<TMimePart>()), FHeader(std::move(header)) {
+    if (!FHeader) FHeader = std::make_unique<TMessHeader>();
+}
+
+TMimeMess::~TMimeMess() = default;
+
+void TMimeMess::Reset() {
+    FMessagePart->Reset();
+    FLines.clear();
+    FHeader->Reset();
+}
+
+void TMimeMess::ParseMessage() {
+    FHeader->Reset();
+    FHeader->ParseHeaderLines(FLines);
+    FMessagePart->Lines = FLines;
+    FMessagePart->SplitParts();
+}
