@@ -1,1 +1,198 @@
 #include "mime/basic/transfer_encodings.h"
+
+namespace {
+
+constexpr TReverseTable MakeBase64Reverse() {
+    TReverseTable t{};
+    for (auto& v : t)
+        v = 64;
+    for (unsigned i = 0; i < 64; ++i)
+        t[static_cast<unsigned char>(Base64Alphabet[i]) - 33] = static_cast<unsigned char>(i);
+    return t;
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// Alphabet position - 1 for every byte; bytes outside the alphabet count as 0. The first occurrence wins.
+std::array<unsigned char, 256> AlphabetValues(std::string_view alphabet) {
+    std::array<unsigned char, 256> values{};
+    std::array<bool, 256> seen{};
+    for (std::size_t i = 0; i < alphabet.size() && i < 256; ++i) {
+        const auto c = static_cast<unsigned char>(alphabet[i]);
+        if (!seen[c]) {
+            seen[c] = true;
+            values[c] = static_cast<unsigned char>(i);
+        }
+    }
+    return values;
+}
+
+std::string UpperTrimmed(std::string_view line) {
+    std::size_t b = 0, e = line.size();
+    while (b < e && static_cast<unsigned char>(line[b]) <= 32)
+        ++b;
+    while (e > b && static_cast<unsigned char>(line[e - 1]) <= 32)
+        --e;
+    std::string s(line.substr(b, e - b));
+    for (char& c : s)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return s;
+}
+
+std::string DecodeLine(std::string_view line, std::string_view alphabet, bool uu) {
+    const std::string s = UpperTrimmed(line);
+    if (s.empty() || s.starts_with("BEGIN") || s.starts_with("END") || (uu && s.starts_with("TABLE")))
+        return {};
+    const std::size_t pos = alphabet.find(line[0]);
+    if (pos == std::string_view::npos) return {};
+    const std::size_t n = pos;
+    std::size_t k = 4 * (n / 3);
+    if (n % 3 == 1) k += 2;
+    if (n % 3 == 2) k += 3;
+    std::string d(line.substr(1, k));
+    if (d.empty()) return {};
+    d.resize(k, ' ');
+    return DecodeQuads(d, alphabet);
+}
+
+} // namespace
+
+const TReverseTable Base64ReverseTable = MakeBase64Reverse();
+
+std::string DecodeHexEscapes(std::string_view text, char escape) {
+    std::string out;
+    out.reserve(text.size());
+    const std::size_t len = text.size();
+    std::size_t i = 0;
+    while (i < len) {
+        const char c = text[i++];
+        if (c != escape) {
+            out += c;
+            continue;
+        }
+        if (len - i < 2) break;
+        const char n = text[i];
+        if (n == '\n') {
+            ++i;
+            if (i < len && text[i] == '\r') ++i;
+            continue;
+        }
+        if (n == '\r') {
+            ++i;
+            if (i < len && text[i] == '\n') ++i;
+            continue;
+        }
+        const int hi = HexValue(n), lo = HexValue(text[i + 1]);
+        if (hi >= 0 && lo >= 0) {
+            out += static_cast<char>(hi * 16 + lo);
+            i += 2;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string DecodeQuotedPrintable(std::string_view text) {
+    return DecodeHexEscapes(text, '=');
+}
+
+std::string DecodeQuads(std::string_view text, std::string_view alphabet) {
+    const auto values = AlphabetValues(alphabet);
+    std::string out;
+    out.reserve(text.size() / 4 * 3 + 3);
+    for (std::size_t x = 0; x < text.size(); x += 4) {
+        unsigned q[4];
+        for (std::size_t n = 0; n < 4; ++n)
+            q[n] = x + n < text.size() ? values[static_cast<unsigned char>(text[x + n])] : 64u;
+        out += static_cast<char>(((q[0] % 64) * 4 + (q[1] % 64) / 16) & 0xFF);
+        if (q[2] == 64) continue;
+        out += static_cast<char>(((q[1] % 16) * 16 + (q[2] % 64) / 4) & 0xFF);
+        if (q[3] == 64) continue;
+        out += static_cast<char>(((q[2] % 4) * 64 + q[3] % 64) & 0xFF);
+    }
+    return out;
+}
+
+std::string DecodeQuadsByTable(std::string_view text, const TReverseTable& table) {
+    std::string out;
+    out.reserve(text.size() / 4 * 3 + 3);
+    std::uint32_t acc = 0;
+    int pending = 0;
+    // Two or three digits pending give one or two bytes; a single digit carries too few bits for a byte.
+    auto flush = [&] {
+        if (pending == 3) {
+            acc >>= 2;
+            out += static_cast<char>((acc >> 8) & 0xFF);
+            out += static_cast<char>(acc & 0xFF);
+        } else if (pending == 2) {
+            out += static_cast<char>((acc >> 4) & 0xFF);
+        }
+        acc = 0;
+        pending = 0;
+    };
+    for (const char ch : text) {
+        const auto code = static_cast<unsigned char>(ch);
+        if (code < 33 || code > 127) continue;
+        const unsigned v = table[code - 33];
+        if (v >= 64) {
+            // A pad ends a short group, so that padded pieces run together ("QQ==QQ==") decode piece by
+            // piece.
+            if (ch == '=' && pending >= 2) flush();
+            continue;
+        }
+        acc = (acc << 6) | v;
+        if (++pending == 4) {
+            out += static_cast<char>((acc >> 16) & 0xFF);
+            out += static_cast<char>((acc >> 8) & 0xFF);
+            out += static_cast<char>(acc & 0xFF);
+            acc = 0;
+            pending = 0;
+        }
+    }
+    flush();
+    return out;
+}
+
+std::string EncodeTriads(std::string_view bytes, std::string_view alphabet) {
+    std::string out;
+    out.reserve((bytes.size() + 2) / 3 * 4);
+    auto put = [&](unsigned v) {
+        if (v < alphabet.size()) out += alphabet[v];
+    };
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        const unsigned a = static_cast<unsigned char>(bytes[i]);
+        const bool hasB = i + 1 < bytes.size(), hasC = i + 2 < bytes.size();
+        const unsigned b = hasB ? static_cast<unsigned char>(bytes[i + 1]) : 0;
+        const unsigned c = hasC ? static_cast<unsigned char>(bytes[i + 2]) : 0;
+        put(a / 4);
+        put((a % 4) * 16 + b / 16);
+        put(hasB ? (b % 16) * 4 + c / 64 : 64);
+        put(hasB && hasC ? c % 64 : 64);
+    }
+    return out;
+}
+
+std::string Base64Decode(std::string_view text) {
+    return DecodeQuadsByTable(text, Base64ReverseTable);
+}
+std::string Base64Encode(std::string_view bytes) {
+    return EncodeTriads(bytes, Base64Alphabet);
+}
+std::string Base64CommaDecode(std::string_view text) {
+    return DecodeQuads(text, Base64CommaAlphabet);
+}
+std::string Base64CommaEncode(std::string_view bytes) {
+    return EncodeTriads(bytes, Base64CommaAlphabet);
+}
+std::string UUDecode(std::string_view line) {
+    return DecodeLine(line, UUAlphabet, true);
+}
+std::string XXDecode(std::string_view line) {
+    return DecodeLine(line, XXAlphabet, false);
+}

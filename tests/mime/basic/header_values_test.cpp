@@ -1,0 +1,1 @@
+#include "mime/basic/header_values.h"
