@@ -1,0 +1,259 @@
+// Charset conversion: the two-stage conversion through UCS-2 big-endian, iconv first and the built-in
+// converters (single-byte tables, UCS-2, UCS-4, UTF-8, UTF-7) where iconv cannot serve.
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <utility>
+
+#include "mime/basic/transfer_encodings.h"
+#include "mime/charset/charset_tables.h"
+#include "mime/charset/charsets.h"
+#include "mime/charset/iconv_binding.h"
+
+namespace {
+
+unsigned char Byte(std::string_view text, std::size_t index) {
+    return static_cast<unsigned char>(text[index]);
+}
+
+void PutUcs2(std::string& out, std::uint32_t value) {
+    out.push_back(static_cast<char>((value >> 8) & 0xFF));
+    out.push_back(static_cast<char>(value & 0xFF));
+}
+
+// Writes value as a unit of width bytes in the given byte order.
+void PutUnit(std::string& out, std::uint32_t value, std::size_t width, bool littleEndian) {
+    for (std::size_t i = 0; i < width; ++i) {
+        const std::size_t shift = 8 * (littleEndian ? i : width - 1 - i);
+        out.push_back(static_cast<char>((value >> shift) & 0xFF));
+    }
+}
+
+std::size_t UnitWidth(TMimeChar charset) {
+    if (IsTwoByteCharset(charset)) return 2;
+    if (IsFourByteCharset(charset)) return 4;
+    return 1;
+}
+
+bool IsUtf7Digit(unsigned char c, bool modified) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
+           c == (modified ? ',' : '/');
+}
+
+} // namespace
+
+std::string Utf8ToUcs4(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() * 4);
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const unsigned char lead = Byte(text, i++);
+        std::uint32_t value = 0;
+        if (lead < 0x80) {
+            value = lead;
+        } else {
+            if ((lead & 0xE0) == 0xC0)
+                value = lead & 0x1F;
+            else if ((lead & 0xF0) == 0xE0)
+                value = lead & 0x0F;
+            else if ((lead & 0xF8) == 0xF0)
+                value = lead & 0x07;
+            else if ((lead & 0xFC) == 0xF8)
+                value = lead & 0x03;
+            else if ((lead & 0xFE) == 0xFC)
+                value = lead & 0x01;
+            // Every continuation byte is taken, however many follow; unsigned arithmetic keeps the low 32
+            // bits.
+            while (i < text.size() && (Byte(text, i) & 0xC0) == 0x80)
+                value = (value << 6) | (Byte(text, i++) & 0x3F);
+        }
+        PutUnit(out, value, 4, false);
+    }
+    return out;
+}
+
+std::string Ucs4ToUtf8(std::string_view ucs4) {
+    std::string out;
+    out.reserve(ucs4.size());
+    for (std::size_t i = 0; i + 4 <= ucs4.size(); i += 4) {
+        const std::uint32_t value = (std::uint32_t{Byte(ucs4, i)} << 24) |
+                                    (std::uint32_t{Byte(ucs4, i + 1)} << 16) |
+                                    (std::uint32_t{Byte(ucs4, i + 2)} << 8) | Byte(ucs4, i + 3);
+        if (value < 0x80) {
+            out.push_back(static_cast<char>(value));
+            continue;
+        }
+        int continuations = 1;
+        if (value >= 0x800) ++continuations;
+        if (value >= 0x10000) ++continuations;
+        if (value >= 0x200000) ++continuations;
+        if (value >= 0x4000000) ++continuations;
+        static constexpr std::array<unsigned, 6> kLeadMarks = {0, 0xC0, 0xE0, 0xF0, 0xF8, 0xFC};
+        const unsigned lead = kLeadMarks[continuations] | (value >> (6 * continuations));
+        out.push_back(static_cast<char>(lead & 0xFF));
+        for (int k = continuations - 1; k >= 0; --k)
+            out.push_back(static_cast<char>(0x80 | ((value >> (6 * k)) & 0x3F)));
+    }
+    return out;
+}
+
+std::string Utf7ToUcs2(std::string_view text, bool modified) {
+    const char shift = modified ? '&' : '+';
+    std::string out;
+    out.reserve(text.size() * 2);
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const char c = text[i++];
+        if (c != shift) {
+            PutUcs2(out, static_cast<unsigned char>(c));
+            continue;
+        }
+        const std::size_t start = i;
+        while (i < text.size() && IsUtf7Digit(Byte(text, i), modified))
+            ++i;
+        const std::string_view run = text.substr(start, i - start);
+        if (i < text.size() && text[i] == '-') ++i;
+        if (run.empty()) {
+            PutUcs2(out, static_cast<unsigned char>(shift));
+            continue;
+        }
+        const std::string bytes = modified ? Base64CommaDecode(run) : Base64Decode(run);
+        if (bytes.size() % 2 == 0) {
+            out += bytes;
+        } else {
+            PutUcs2(out, static_cast<unsigned char>(shift));
+            for (char r : run)
+                PutUcs2(out, static_cast<unsigned char>(r));
+        }
+    }
+    return out;
+}
+
+std::string Ucs2ToUtf7(std::string_view ucs2, bool modified) {
+    const char shift = modified ? '&' : '+';
+    std::string out;
+    out.reserve(ucs2.size());
+    std::size_t i = 0;
+    const std::size_t end = ucs2.size() - ucs2.size() % 2;
+    while (i < end) {
+        const std::uint32_t value = (std::uint32_t{Byte(ucs2, i)} << 8) | Byte(ucs2, i + 1);
+        if (value > 0x7F) {
+            const std::size_t start = i;
+            while (i < end && ((std::uint32_t{Byte(ucs2, i)} << 8) | Byte(ucs2, i + 1)) > 0x7F)
+                i += 2;
+            const std::string_view run = ucs2.substr(start, i - start);
+            std::string encoded = modified ? Base64CommaEncode(run) : Base64Encode(run);
+            encoded.erase(std::min(encoded.find('='), encoded.size()));
+            out.push_back(shift);
+            out += encoded;
+            out.push_back('-');
+            continue;
+        }
+        i += 2;
+        out.push_back(static_cast<char>(value));
+        if (value == static_cast<unsigned char>(shift)) out.push_back('-');
+    }
+    return out;
+}
+
+std::string ToUcs2(std::string_view text, TMimeChar from) {
+    std::string decoded;
+    std::size_t width = UnitWidth(from);
+    if (from == UTF_8) {
+        decoded = Utf8ToUcs4(text);
+        text = decoded;
+    } else if (from == UTF_7 || from == UTF_7mod) {
+        decoded = Utf7ToUcs2(text, from == UTF_7mod);
+        text = decoded;
+    }
+    bool littleEndian = IsLittleEndianCharset(from);
+    const TUpperHalf& table = UpperHalfTable(from);
+
+    std::string out;
+    out.reserve(text.size() / width * 2 + 2);
+    for (std::size_t i = 0; i < text.size(); i += width) {
+        std::uint32_t value = 0;
+        if (i + width <= text.size()) { // a unit cut off at the end reads as 0
+            for (std::size_t k = 0; k < width; ++k) {
+                const std::size_t index = littleEndian ? i + width - 1 - k : i + k;
+                value = (value << 8) | Byte(text, index);
+            }
+        }
+        if (value == 0xFFFE) {
+            littleEndian = !littleEndian;
+            continue;
+        }
+        if (value == 0xFEFF) continue;
+        if (width == 1 && value >= 0x80) value = table[value - 0x80];
+        PutUcs2(out, value);
+    }
+    return out;
+}
+
+std::string FromUcs2(std::string_view ucs2, TMimeChar to, bool transliterate) {
+    const std::size_t width = UnitWidth(to);
+    const bool littleEndian = IsLittleEndianCharset(to);
+    const std::size_t end = ucs2.size() - ucs2.size() % 2;
+
+    // For single-byte targets: (character, byte) pairs sorted by character; among equal characters the
+    // lowest byte comes first, so the first table position holding a character wins.
+    std::array<std::pair<std::uint16_t, unsigned char>, 128> reverse{};
+    if (width == 1) {
+        const TUpperHalf& table = UpperHalfTable(to);
+        for (std::size_t k = 0; k < 128; ++k)
+            reverse[k] = {table[k], static_cast<unsigned char>(0x80 + k)};
+        std::sort(reverse.begin(), reverse.end());
+    }
+
+    std::string out;
+    out.reserve(width == 1 ? end / 2 : end / 2 * width);
+    for (std::size_t i = 0; i < end; i += 2) {
+        const std::uint16_t value = static_cast<std::uint16_t>((Byte(ucs2, i) << 8) | Byte(ucs2, i + 1));
+        if (width != 1) {
+            PutUnit(out, value, width, littleEndian);
+        } else if (value <= 0x7F) {
+            out.push_back(static_cast<char>(value));
+        } else {
+            auto match =
+                std::lower_bound(reverse.begin(), reverse.end(), std::make_pair(value, (unsigned char)0));
+            if (match != reverse.end() && match->first == value)
+                out.push_back(static_cast<char>(match->second));
+            else if (transliterate)
+                out.push_back('_');
+        }
+    }
+    if (to == UTF_7 || to == UTF_7mod) return Ucs2ToUtf7(out, to == UTF_7mod);
+    if (to == UTF_8) return Ucs4ToUtf8(out);
+    return out;
+}
+
+std::string ConvertCharsetCore(std::string_view text, TMimeChar from, TMimeChar to, bool transliterate) {
+    if (from == to) return std::string(text);
+    const std::string fromName = CharsetName(from);
+    const std::string toName = CharsetName(to);
+
+    std::string intermediate;
+    TIconvDescriptor descriptor = IconvOpen("UCS-2BE//IGNORE", fromName);
+    if (descriptor != kNoIconv)
+        IconvConvert(descriptor, text, intermediate);
+    else
+        intermediate = ToUcs2(text, from);
+    IconvClose(descriptor);
+
+    std::string result;
+    descriptor = IconvOpen(toName + (transliterate ? "//IGNORE//TRANSLIT" : "//IGNORE"), "UCS-2BE");
+    if (descriptor != kNoIconv) {
+        // A UTF-7 encoder may leave a base64 run open at the end: a trailing "-" closes it, and is cut again.
+        if (to == UTF_7) intermediate.append("\0-", 2);
+        IconvConvert(descriptor, intermediate, result, 2);
+        if (to == UTF_7 && !result.empty()) result.pop_back();
+    } else {
+        result = FromUcs2(intermediate, to, transliterate);
+    }
+    IconvClose(descriptor);
+    return result;
+}
+
+std::string ConvertBetweenCharsets(std::string_view text, TMimeChar from, TMimeChar to) {
+    return ConvertCharsetCore(text, from, to, true);
+}

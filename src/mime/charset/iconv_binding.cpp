@@ -1,0 +1,98 @@
+// iconv is part of the C library here, so "loading" it only marks it usable; the switch lets tests run the
+// built-in converters alone.
+#include "mime/charset/iconv_binding.h"
+
+#include <atomic>
+#include <cerrno>
+#include <mutex>
+
+namespace {
+
+std::mutex iconvLock;
+bool iconvLoaded = false;
+std::atomic<bool> iconvDisabled{false};
+
+// Free room below which a stalled call is answered by growing the output rather than by skipping input:
+// no single character needs more than this.
+constexpr std::size_t kMinFreeOutput = 32;
+
+} // namespace
+
+bool LoadIconv() {
+    if (iconvDisabled.load()) return false;
+    std::lock_guard<std::mutex> guard(iconvLock);
+    iconvLoaded = true;
+    return true;
+}
+
+void UnloadIconv() {
+    std::lock_guard<std::mutex> guard(iconvLock);
+    iconvLoaded = false;
+}
+
+void SetIconvDisabled(bool disabled) {
+    iconvDisabled.store(disabled);
+}
+
+bool IconvDisabled() {
+    return iconvDisabled.load();
+}
+
+TIconvDescriptor IconvOpen(const std::string& tocode, const std::string& fromcode) {
+    if (!LoadIconv()) return kNoIconv;
+    return iconv_open(tocode.c_str(), fromcode.c_str());
+}
+
+void IconvConvert(TIconvDescriptor descriptor, std::string_view input, std::string& output,
+                  std::size_t inputUnit) {
+    output.clear();
+    if (descriptor == kNoIconv || !LoadIconv()) return;
+    if (inputUnit == 0) inputUnit = 1;
+
+    // POSIX declares the input pointer non-const; iconv only reads through it.
+    char* in = const_cast<char*>(input.data());
+    std::size_t inLeft = input.size();
+    output.resize(input.size() * 2 + kMinFreeOutput);
+    std::size_t used = 0;
+
+    auto grow = [&] { output.resize(output.size() * 2); };
+
+    for (;;) {
+        char* out = output.data() + used;
+        std::size_t outLeft = output.size() - used;
+        const bool flushing = inLeft == 0;
+        const std::size_t inBefore = inLeft;
+        const std::size_t outBefore = outLeft;
+        // With no input left the call flushes the shift state of stateful encodings.
+        const std::size_t rc = flushing ? iconv(descriptor, nullptr, nullptr, &out, &outLeft)
+                                        : iconv(descriptor, &in, &inLeft, &out, &outLeft);
+        const int error = errno;
+        used += outBefore - outLeft;
+        if (rc != static_cast<std::size_t>(-1)) {
+            if (flushing) break;
+            continue; // all input taken: flush next
+        }
+        if (error == E2BIG || output.size() - used < kMinFreeOutput) {
+            grow();
+            continue;
+        }
+        if (flushing) break;
+        const bool progress = inLeft != inBefore || outLeft != outBefore;
+        if (progress) continue;
+        if (error == EILSEQ) {
+            // //IGNORE normally steps over bad input itself; when a call stalls on it, skip one unit.
+            const std::size_t skip = inLeft < inputUnit ? inLeft : inputUnit;
+            in += skip;
+            inLeft -= skip;
+        } else {
+            inLeft = 0; // EINVAL: an incomplete sequence at the end is dropped
+        }
+    }
+    output.resize(used);
+}
+
+void IconvClose(TIconvDescriptor& descriptor) {
+    if (descriptor == kNoIconv) return;
+    iconv_close(descriptor);
+    descriptor = kNoIconv;
+}
