@@ -1,0 +1,55 @@
+// The mailbox session: login, capability checks and the UIDL listing.
+#include "search/mailbox.h"
+
+#include <cstdio>
+
+#include "cli/params.h"
+#include "cli/quit.h"
+#include "strutil/strutil.h"
+
+std::unique_ptr<TPOP3Send> pop;
+Lines msgNumbers;
+Lines msgUids;
+
+bool hasCapabilityLine(const Lines& capa, const char* name) {
+    for (const std::string& line : capa)
+        if (str_lower(line) == name) return true;
+    return false;
+}
+
+void openMailbox() {
+    if (params.verbose) std::fputs("Opening mailbox...\n", stderr);
+    pop = std::make_unique<TPOP3Send>();
+    pop->TargetHost = params.host;
+    pop->UserName = params.user;
+    pop->Password = params.pass;
+    pop->TargetPort = str_from_int(params.port);
+    pop->AuthType = POP3AuthAll;
+    // Port 110 starts in plain text and upgrades with STLS when offered; every other port speaks TLS from the
+    // first byte.
+    if (params.port == 110) {
+        pop->AutoTLS = true;
+    } else {
+        pop->AutoTLS = false;
+        pop->FullSSL = true;
+    }
+    if (!pop->OpenSession()) quit(10);
+    if (!pop->QueryCapabilities()) quit(11);
+    const Lines& capa = pop->FullResult();
+    if (!hasCapabilityLine(capa, "uidl")) quit(11);
+    if (!hasCapabilityLine(capa, "top")) quit(15);
+}
+
+void getMessageList() {
+    if (params.verbose) std::fputs("Getting list of messages on server...\n", stderr);
+    if (!pop->ListUids(0)) quit(12);
+    msgNumbers.clear();
+    msgUids.clear();
+    std::vector<std::string> fields;
+    for (const std::string& line : pop->FullResult()) {
+        str_delimit_TSL(line, " ", "", fields);
+        if (fields.size() != 2) quit(20, line);
+        msgNumbers.push_back(fields[0]);
+        msgUids.push_back(fields[1]);
+    }
+}

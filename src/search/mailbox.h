@@ -1,0 +1,26 @@
+// The mailbox session of one run: the POP3 client, the login with the TLS mode chosen by the port, the
+// capability checks and the UIDL listing that the find, view and delete actions walk.
+#pragma once
+
+#include <memory>
+
+#include "mime/basic/lines.h"
+#include "pop3/pop3_send.h"
+
+// The one client of the run; created by openMailbox, closed and freed by the driver.
+extern std::unique_ptr<TPOP3Send> pop;
+
+// Parallel lists from the UIDL listing: entry i of both comes from line i (message number, UID).
+extern Lines msgNumbers;
+extern Lines msgUids;
+
+// Connects and logs in with the parameters of the run, then checks that the server lists UIDL and TOP.
+// Returns only on success; quit(10), quit(11) or quit(15) otherwise.
+void openMailbox();
+
+// Reads the UIDL listing into msgNumbers and msgUids. quit(12) when UIDL fails, quit(20) on a line that
+// does not hold exactly two fields.
+void getMessageList();
+
+// True when a CAPA reply line equals name, ignoring the case of ASCII letters (the whole line must match).
+bool hasCapabilityLine(const Lines& capa, const char* name);

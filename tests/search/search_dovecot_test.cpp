@@ -1,0 +1,297 @@
+// The find, view and delete actions end to end: the built program against private Dovecot instances on
+// loopback, over each way in (plain text on port 110, the STLS upgrade, TLS from the first byte, APOP).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "support/dovecot_fixture.h"
+#include "support/run_program.h"
+
+namespace {
+
+// The test mailbox, in listing order (its messages carry their UIDs in X-UIDL headers).
+const char* const kAllUids[] = {"msg-invoice",        "msg-lunch",       "msg-meeting",
+                                "msg-photo",          "msg-alternative", "msg-attachment-first",
+                                "msg-base64",         "msg-qp",          "msg-encoded-subjects",
+                                "msg-latin1-subject", "msg-koi8-body",   "msg-long",
+                                "msg-view",           "msg-case"};
+
+std::string joinLines(std::initializer_list<std::string> lines) {
+    std::string out;
+    for (const std::string& l : lines)
+        out += l + "\n";
+    return out;
+}
+
+std::string allUidsExcept(std::initializer_list<std::string> skip) {
+    std::string out;
+    for (const char* uid : kAllUids) {
+        bool skipped = false;
+        for (const std::string& s : skip)
+            skipped = skipped || s == uid;
+        if (!skipped) out += std::string(uid) + "\n";
+    }
+    return out;
+}
+
+const std::string kNoMatch = "\nNo matching message found. \n\n";
+
+struct Way {
+    const char* name;
+    std::string login; // --login value
+};
+
+// The servers of the suite, started once.
+class Servers : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        unavailable = DovecotInstance::Unavailable();
+        if (!unavailable.empty()) return;
+        plain = start({.address = "127.0.0.21", .plainPort = 110, .tlsPort = 995, .stls = false});
+        stls = start({.address = "127.0.0.22", .plainPort = 110, .tlsPort = 0, .stls = true});
+        apop = start({.address = "127.0.0.23", .plainPort = 110, .tlsPort = 0, .stls = false, .apop = true});
+    }
+    void TearDown() override {
+        plain.reset();
+        stls.reset();
+        apop.reset();
+    }
+
+    std::unique_ptr<DovecotInstance> start(DovecotOptions options) {
+        options.mbox = "search/mailbox.mbox";
+        auto instance = std::make_unique<DovecotInstance>(options);
+        if (!instance->Start()) failure += options.address + ": " + instance->Error() + "\n";
+        return instance;
+    }
+
+    std::string unavailable;
+    std::string failure;
+    std::unique_ptr<DovecotInstance> plain, stls, apop;
+};
+
+Servers* servers = nullptr;
+
+class FindOverDovecot : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!servers->unavailable.empty()) GTEST_SKIP() << servers->unavailable;
+        ASSERT_TRUE(servers->failure.empty()) << servers->failure;
+    }
+};
+
+struct FindCase {
+    std::vector<std::string> args;
+    std::string out;
+    int code;
+};
+
+// Searches over the test mailbox: criteria, case folding, the first text leaf, decoded bodies, charsets,
+// the line limit of --maxsize and the range.
+const FindCase kFindCases[] = {
+    {{}, "msg-invoice\n", 0},
+    {{"--range", "all"}, allUidsExcept({}), 0},
+    {{"-f", "BOB", "--range=all"}, "msg-invoice\n", 0},
+    {{"-t", "alfred", "-r", "all"}, allUidsExcept({"msg-meeting"}), 0},          // Cc is not searched
+    {{"-t", "doe, john", "-r", "all"}, joinLines({"msg-lunch", "msg-view"}), 0}, // quoted comma kept
+    {{"crackers", "-r", "all"}, joinLines({"msg-lunch", "msg-meeting"}), 0},
+    {{"crackers"}, "msg-lunch\n", 0},
+    {{"crackers", "-t", "alfred", "-r", "all"}, "msg-lunch\n", 0},
+    {{"-s", "LUNCH", "-f", "carol"}, "msg-lunch\n", 0},
+    {{"-s", "lunch", "-f", "bob"}, "", 1},
+    {{"zebra"}, "msg-photo\n", 0}, // subject only, no text part
+    {{"plainword"}, "msg-alternative\n", 0},
+    {{"htmlonlyword"}, "", 1},                          // the HTML alternative is not searched
+    {{"afterattachment"}, "msg-attachment-first\n", 0}, // text leaf after an attachment
+    {{"base64secret"}, "msg-base64\n", 0},
+    {{"qpsecret"}, "msg-qp\n", 0},
+    {{"caf\xC3\xA9", "-r", "all"}, joinLines({"msg-qp", "msg-latin1-subject"}), 0},
+    {{"gr\xC3\xBC\xC3\x9F"
+      "e aus k\xC3\xB6ln"},
+     "msg-encoded-subjects\n",
+     0},
+    {{"-f", "j\xC3\xBCrgen"}, "msg-encoded-subjects\n", 0},
+    {{"\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82"}, "msg-koi8-body\n", 0}, // KOI8-R subject
+    {{"\xD0\xBC\xD0\xBE\xD0\xBB\xD0\xBE\xD0\xBA\xD0\xBE"}, "msg-koi8-body\n", 0}, // KOI8-R body
+    {{"deepword"}, "", 1},                                                        // line 150 > 125
+    {{"deepword", "-m", "100"}, "msg-long\n", 0},
+    {{"payment", "-m", "0"}, "", 1},
+    {{"invoice", "-m", "0"}, "msg-invoice\n", 0},
+    {{"\xC3\xA4rger"}, "", 1}, // ASCII-only folding: Ä does not fold to ä
+    {{"\xC3\x84RGER"}, "msg-case\n", 0},
+    {{"mixedCASE"}, "msg-case\n", 0},
+    {{"nowhere-to-be-found", "-r", "all"}, "", 1},
+};
+
+std::vector<std::string> withLogin(const std::string& login, const std::vector<std::string>& args) {
+    std::vector<std::string> all{"-l", login};
+    all.insert(all.end(), args.begin(), args.end());
+    return all;
+}
+
+void expectFindCases(const std::string& login) {
+    for (const FindCase& c : kFindCases) {
+        RunResult r = runMaildig(withLogin(login, c.args));
+        std::string shown;
+        for (const std::string& a : c.args)
+            shown += a + " ";
+        EXPECT_EQ(r.exitCode, c.code) << shown << "\n" << r.err;
+        EXPECT_EQ(r.out, c.out) << shown;
+        EXPECT_EQ(r.err, c.code == 1 ? kNoMatch : "") << shown;
+    }
+}
+
+TEST_F(FindOverDovecot, PlainTextOnPort110) {
+    expectFindCases("127.0.0.21,tester,secret");
+}
+
+TEST_F(FindOverDovecot, StlsUpgradeOnPort110) {
+    expectFindCases("127.0.0.22,tester,secret,110");
+}
+
+TEST_F(FindOverDovecot, TlsFromTheFirstByteOnPort995) {
+    expectFindCases("127.0.0.21,tester,secret,995");
+}
+
+TEST_F(FindOverDovecot, ApopLogin) {
+    expectFindCases("127.0.0.23,tester,secret");
+}
+
+TEST_F(FindOverDovecot, VerboseLinesOfAWalk) {
+    RunResult r = runMaildig({"-l", "127.0.0.21,tester,secret", "--verbose", "-m", "1", "zebra"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "msg-photo\n");
+    const std::string expectedTail = "Opening mailbox...\n"
+                                     "Getting list of messages on server...\n"
+                                     "Searching messages for match...\n"
+                                     "Processing msg 1 (msg-invoice): \n"
+                                     "  from:       Bob Smith <bob@example.com>\n"
+                                     "  to:         alfred@example.org\n"
+                                     "  subject:    Quarterly invoice\n";
+    EXPECT_NE(r.err.find(expectedTail), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Processing msg 4 (msg-photo): \n"
+                         "  from:       Gina <gina@example.com>\n"
+                         "  to:         alfred@example.org\n"
+                         "  subject:    Holiday photo zebra\n"
+                         "  MATCH FOUND.\n"),
+              std::string::npos)
+        << r.err;
+    // A message without text part is reported as such when the body has to be searched.
+    RunResult r2 = runMaildig({"-l", "127.0.0.21,tester,secret", "--verbose", "-f", "gina", "nothing"});
+    EXPECT_EQ(r2.exitCode, 1);
+    EXPECT_NE(r2.err.find("  subject:    Holiday photo zebra\n  This msg has no Mime message part.\n"),
+              std::string::npos)
+        << r2.err;
+}
+
+TEST_F(FindOverDovecot, ViewPrintsHeaderFieldsAndText) {
+    RunResult r = runMaildig({"-l", "127.0.0.21,tester,secret", "-v", "msg-view"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, "From: Olga Example <olga@example.com>\n"
+                     "To: alfred@example.org,\n"
+                     "\"Doe, John\" <john@example.org>,\n"
+                     "pat@example.net\n"
+                     "CC: quinn@example.com,\n"
+                     "Rita <rita@example.org>\n"
+                     "Subject: Everything included\n"
+                     "Date: 02/15/26 16:20:30\n"
+                     "ReplyTo: replies@example.com\n"
+                     "Xmailer: Example Mailer 2.0\n"
+                     "MessageID: view-1@example.com\n"
+                     "Organization: Example Org\n"
+                     "\n"
+                     "First body line.\n"
+                     "Second body line.\n");
+}
+
+TEST_F(FindOverDovecot, ViewOfMinimalAndTextlessMessages) {
+    // No Cc, no optional header; midnight prints the date alone.
+    RunResult r = runMaildig({"-l", "127.0.0.21,tester,secret", "-a", "view", "msg-case"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "From: Sam <sam@example.com>\n"
+                     "To: alfred@example.org\n"
+                     "Subject: \xC3\x84RGER with MixedCase\n"
+                     "Date: 02/16/26\n"
+                     "\n"
+                     "Nothing to see.\n");
+    // Only an image: nothing on standard output, exit 0.
+    RunResult photo = runMaildig({"-l", "127.0.0.21,tester,secret", "-v", "msg-photo", "--verbose"});
+    EXPECT_EQ(photo.exitCode, 0) << photo.err;
+    EXPECT_EQ(photo.out, "");
+    EXPECT_NE(photo.err.find("Searching messages for matching uid.\n"
+                             "  uid:        msg-photo\n"
+                             "  from:       Gina <gina@example.com>\n"
+                             "  to:         alfred@example.org\n"
+                             "  subject:    Holiday photo zebra\n"
+                             "\n"
+                             "  This msg has no Mime message part.\n"),
+              std::string::npos)
+        << photo.err;
+    // UIDs are compared exactly.
+    RunResult upper = runMaildig({"-l", "127.0.0.21,tester,secret", "-v", "MSG-VIEW"});
+    EXPECT_EQ(upper.exitCode, 1);
+    EXPECT_EQ(upper.out, "");
+    EXPECT_EQ(upper.err, kNoMatch);
+}
+
+TEST_F(FindOverDovecot, DeleteRemovesTheMessageOnlyThroughQuit) {
+    DovecotInstance own({.address = "127.0.0.24",
+                         .plainPort = 110,
+                         .tlsPort = 0,
+                         .stls = false,
+                         .mbox = "search/mailbox.mbox"});
+    ASSERT_TRUE(own.Start()) << own.Error();
+    const std::string login = "127.0.0.24,tester,secret";
+    RunResult del = runMaildig({"-l", login, "-d", "msg-lunch"});
+    EXPECT_EQ(del.exitCode, 0) << del.err;
+    EXPECT_EQ(del.out, "");
+    EXPECT_EQ(del.err, "");
+    RunResult again = runMaildig({"-l", login, "-d", "msg-lunch"});
+    EXPECT_EQ(again.exitCode, 1);
+    EXPECT_EQ(again.err, kNoMatch);
+    RunResult rest = runMaildig({"-l", login, "-r", "all"});
+    EXPECT_EQ(rest.out, allUidsExcept({"msg-lunch"}));
+    // A run that ends through quit removes nothing.
+    RunResult missing = runMaildig({"-l", login, "-a", "delete", "no-such-uid"});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_EQ(runMaildig({"-l", login, "-r", "all"}).out, allUidsExcept({"msg-lunch"}));
+}
+
+TEST_F(FindOverDovecot, LoginFailures) {
+    const std::string code10 = "\nLogin to mailbox failed. Check --login parameters.\n"
+                               "Also use --verbose to verify parameters were parsed properly.\n\n";
+    RunResult wrong = runMaildig({"-l", "127.0.0.21,tester,wrong", "x"});
+    EXPECT_EQ(wrong.exitCode, 10);
+    EXPECT_EQ(wrong.err, code10);
+    RunResult closed = runMaildig({"-l", "127.0.0.21,tester,secret,1", "x"});
+    EXPECT_EQ(closed.exitCode, 10);
+    EXPECT_EQ(closed.err, code10);
+}
+
+TEST_F(FindOverDovecot, EmptyMailboxFindsNothing) {
+    DovecotInstance empty({.address = "127.0.0.25",
+                           .plainPort = 110,
+                           .tlsPort = 0,
+                           .stls = false,
+                           .mbox = "search/empty.mbox"});
+    ASSERT_TRUE(empty.Start()) << empty.Error();
+    RunResult r = runMaildig({"-l", "127.0.0.25,tester,secret", "-r", "all"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, kNoMatch);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    // Fixed time zone and locale, so that the view's Date line is predictable.
+    setenv("TZ", "UTC", 1);
+    setenv("LC_ALL", "C", 1);
+    servers = new Servers;
+    ::testing::AddGlobalTestEnvironment(servers);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,232 @@
+// The actions against a scripted POP3 server, for what real servers rarely do (refused commands, cut
+// connections, odd listings), and the pipelined walk: the same searches must look exactly the same with
+// and without PIPELINING in the CAPA reply.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "support/run_program.h"
+#include "support/scripted_pop3_server.h"
+
+namespace {
+
+const std::string kNoMatch = "\nNo matching message found. \n\n";
+
+// Port 110 means plain text to the program, so the scripted server listens there on its own address.
+ScriptedPop3ServerOptions at(const char* address) {
+    ScriptedPop3ServerOptions o;
+    o.address = address;
+    o.port = 110;
+    return o;
+}
+
+bool canBindLowPorts() {
+    return geteuid() == 0;
+}
+
+#define REQUIRE_PORT_110()                                                                                   \
+    do {                                                                                                     \
+        if (!canBindLowPorts()) GTEST_SKIP() << "needs root to listen on port 110 (the plain-text port)";    \
+    } while (0)
+
+Pop3Step send(const std::string& text) {
+    Pop3Step s;
+    s.kind = Pop3Step::Send;
+    s.text = text;
+    return s;
+}
+Pop3Step expect(const std::string& line) {
+    Pop3Step s;
+    s.kind = Pop3Step::Expect;
+    s.text = line;
+    return s;
+}
+
+// Greeting, CAPA (with PIPELINING when asked), USER/PASS, the program's own CAPA and the UIDL listing.
+std::vector<Pop3Step> loginSteps(const std::vector<std::string>& uids, bool pipelining) {
+    const std::string capa =
+        std::string("+OK\r\nUIDL\r\nTOP\r\nUSER\r\n") + (pipelining ? "PIPELINING\r\n" : "") + ".\r\n";
+    std::string listing = "+OK\r\n";
+    for (std::size_t i = 0; i < uids.size(); ++i)
+        listing += std::to_string(i + 1) + " " + uids[i] + "\r\n";
+    listing += ".\r\n";
+    return {send("+OK ready\r\n"), expect("CAPA"),  send(capa),
+            expect("USER tester"), send("+OK\r\n"), expect("PASS secret"),
+            send("+OK\r\n"),       expect("CAPA"),  send(capa),
+            expect("UIDL"),        send(listing)};
+}
+
+std::string message(const std::string& subject, const std::string& body) {
+    return "+OK\r\nFrom: a@example.com\r\nTo: b@example.com\r\nSubject: " + subject + "\r\n\r\n" + body +
+           ".\r\n";
+}
+
+RunResult run(const char* address, std::vector<std::string> args) {
+    args.insert(args.begin(), {"-l", std::string(address) + ",tester,secret"});
+    return runMaildig(args);
+}
+
+std::vector<std::string> received(ScriptedPop3Server& server) {
+    server.WaitDone(5000);
+    return server.Received();
+}
+
+bool sent(const std::vector<std::string>& lines, const std::string& command) {
+    for (const std::string& l : lines)
+        if (l == command) return true;
+    return false;
+}
+
+TEST(ScriptedFind, ErrReplyToTopJudgesAnEmptyMessage) {
+    REQUIRE_PORT_110();
+    for (bool pipelining : {false, true}) {
+        Pop3Script script;
+        script.steps = loginSteps({"u1", "u2"}, pipelining);
+        for (Pop3Step s : {expect("TOP 1 125"), send("-ERR no such message\r\n"), expect("TOP 2 125"),
+                           send(message("hello", "world\r\n")), expect("QUIT"), send("+OK bye\r\n")})
+            script.steps.push_back(s);
+        ScriptedPop3Server server(script, at("127.0.0.31"));
+        RunResult r = run("127.0.0.31", {"-r", "all"}); // no criteria: the empty message matches too
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.out, "u1\nu2\n");
+        EXPECT_TRUE(server.WaitDone(5000));
+        EXPECT_TRUE(server.Ok()) << ::testing::PrintToString(server.Errors());
+    }
+}
+
+TEST(ScriptedFind, ConnectionCutInsideATopReply) {
+    REQUIRE_PORT_110();
+    for (bool pipelining : {false, true}) {
+        Pop3Script script;
+        script.steps = loginSteps({"u1", "u2", "u3"}, pipelining);
+        script.steps.push_back(expect("TOP 1 125"));
+        Pop3Step cut = send(message("first found", "body line\r\nmore\r\n"));
+        cut.cutAfter = 80; // the status line and the header arrive, then the connection is gone
+        script.steps.push_back(cut);
+        ScriptedPop3Server server(script, at("127.0.0.32"));
+        // Message 1 is judged on what arrived; messages 2 and 3 on nothing at all.
+        RunResult r = run("127.0.0.32", {"-r", "all", "found"});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.out, "u1\n");
+    }
+}
+
+TEST(ScriptedFind, MailboxSessionFailures) {
+    REQUIRE_PORT_110();
+    struct Case {
+        std::string capa;
+        std::string uidl;
+        int code;
+        std::string err;
+    } cases[] = {
+        {"+OK\r\nTOP\r\n.\r\n", "", 11, "\nPOP3 Server must support the CAPA and UIDL commands.\n\n"},
+        {"+OK\r\nUIDL\r\n.\r\n", "", 15, "\nPOP2 server must support TOP command.\n\n"},
+        {"+OK\r\nuidl\r\nTop\r\n.\r\n", "-ERR busy\r\n", 12, "\nUIDL command to POP server failed.\n\n"},
+        {"+OK\r\nUIDL \r\nTOP\r\n.\r\n", "", 11,
+         "\nPOP3 Server must support the CAPA and UIDL commands.\n\n"},
+        {"-ERR\r\n", "", 11, "\nPOP3 Server must support the CAPA and UIDL commands.\n\n"},
+        {"+OK\r\nUIDL\r\nTOP\r\n.\r\n", "+OK\r\n1 abc\r\n2 d e\r\n.\r\n", 20,
+         "\nPOP UIDL command returned something unexpected: 2 d e\n\n"},
+        {"+OK\r\nUIDL\r\nTOP\r\n.\r\n", "+OK\r\n1  abc\r\n.\r\n", 20,
+         "\nPOP UIDL command returned something unexpected: 1  abc\n\n"},
+        {"+OK\r\nUIDL\r\nTOP\r\n.\r\n", "+OK\r\n17\r\n.\r\n", 20,
+         "\nPOP UIDL command returned something unexpected: 17\n\n"},
+    };
+    for (const Case& c : cases) {
+        std::vector<Pop3Step> steps = {send("+OK ready\r\n"), expect("CAPA"),  send("+OK\r\n.\r\n"),
+                                       expect("USER tester"), send("+OK\r\n"), expect("PASS secret"),
+                                       send("+OK\r\n"),       expect("CAPA"),  send(c.capa)};
+        if (!c.uidl.empty()) {
+            steps.push_back(expect("UIDL"));
+            steps.push_back(send(c.uidl));
+        }
+        Pop3Script script;
+        script.steps = steps;
+        ScriptedPop3Server server(script, at("127.0.0.33"));
+        RunResult r = run("127.0.0.33", {"x"});
+        EXPECT_EQ(r.exitCode, c.code) << c.capa << c.uidl;
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_FALSE(sent(received(server), "QUIT")) << "no QUIT after a failure";
+    }
+}
+
+TEST(ScriptedDelete, RefusedDeleAndRefusedQuit) {
+    REQUIRE_PORT_110();
+    const std::string code17 = "\nUnable to delete message from POP server.\n\n";
+    {
+        Pop3Script script;
+        script.steps = loginSteps({"u1", "u2"}, false);
+        for (Pop3Step s :
+             {expect("TOP 2 125"), send(message("x", "y\r\n")), expect("DELE 2"), send("-ERR locked\r\n")})
+            script.steps.push_back(s);
+        ScriptedPop3Server server(script, at("127.0.0.34"));
+        RunResult r = run("127.0.0.34", {"-d", "u2"});
+        EXPECT_EQ(r.exitCode, 17);
+        EXPECT_EQ(r.err, code17);
+        EXPECT_FALSE(sent(received(server), "QUIT"));
+    }
+    // The server removes a message only when it acknowledges QUIT: a refused QUIT is a failed delete.
+    {
+        Pop3Script script;
+        script.steps = loginSteps({"u1"}, false);
+        for (Pop3Step s : {expect("TOP 1 125"), send(message("x", "y\r\n")), expect("DELE 1"),
+                           send("+OK marked\r\n"), expect("QUIT"), send("-ERR could not commit\r\n")})
+            script.steps.push_back(s);
+        ScriptedPop3Server server(script, at("127.0.0.34"));
+        RunResult r = run("127.0.0.34", {"-d", "u1"});
+        EXPECT_EQ(r.exitCode, 17);
+        EXPECT_EQ(r.err, code17);
+    }
+    // The same when the connection is lost before the QUIT reply.
+    {
+        Pop3Script script;
+        script.steps = loginSteps({"u1"}, false);
+        Pop3Step close;
+        close.kind = Pop3Step::Close;
+        for (Pop3Step s : {expect("TOP 1 125"), send(message("x", "y\r\n")), expect("DELE 1"),
+                           send("+OK marked\r\n"), expect("QUIT"), close})
+            script.steps.push_back(s);
+        ScriptedPop3Server server(script, at("127.0.0.34"));
+        RunResult r = run("127.0.0.34", {"-d", "u1"});
+        EXPECT_EQ(r.exitCode, 17);
+    }
+    // View and find ignore the QUIT result.
+    {
+        Pop3Script script;
+        script.steps = loginSteps({"u1"}, false);
+        for (Pop3Step s :
+             {expect("TOP 1 125"), send(message("x", "y\r\n")), expect("QUIT"), send("-ERR whatever\r\n")})
+            script.steps.push_back(s);
+        ScriptedPop3Server server(script, at("127.0.0.34"));
+        RunResult r = run("127.0.0.34", {"-v", "u1"});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.out.substr(0, 21), "From: a@example.com\nT");
+    }
+}
+
+TEST(ScriptedView, UidDifferingOnlyInCaseIsNotFound) {
+    REQUIRE_PORT_110();
+    Pop3Script script;
+    script.steps = loginSteps({"AbC"}, false);
+    ScriptedPop3Server server(script, at("127.0.0.35"));
+    RunResult r = run("127.0.0.35", {"-v", "abc"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, kNoMatch);
+    EXPECT_FALSE(sent(received(server), "TOP 1 125"));
+}
+
+TEST(ScriptedLogin, PlainTextServerOnAnotherPortFailsTheTlsStart) {
+    ScriptedPop3ServerOptions o;
+    o.address = "127.0.0.36";
+    Pop3Script script;
+    script.steps = {send("+OK plain text here\r\n")};
+    ScriptedPop3Server server(script, o);
+    RunResult r = runMaildig({"-l", "127.0.0.36,tester,secret," + server.PortText(), "x"});
+    EXPECT_EQ(r.exitCode, 10);
+    EXPECT_EQ(r.err, "\nLogin to mailbox failed. Check --login parameters.\n"
+                     "Also use --verbose to verify parameters were parsed properly.\n\n");
+}
+
+} // namespace
