@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -329,6 +331,29 @@ TEST(MaildigConfig, FailedWriteKeepsTheOldFile) {
     EXPECT_EQ(r.exitCode, 19);
     EXPECT_EQ(r.err, block("Unable to write config file " + cfg.string()));
     EXPECT_EQ(readBytes(cfg), "old\r\n");
+}
+
+TEST(MaildigConfig, WriteCutShortKeepsTheOldFile) {
+    fs::path dir = scratchDir();
+    fs::path cfg = dir / "keep.cfg";
+    writeBytes(cfg, "old\r\n");
+    // A file-size limit of 8 bytes lets the new file's first write through in part and fails the rest.
+    std::vector<std::string> words = {MAILDIG_EXE, "-l", "pop.example.com,user,password", "-w", cfg.string()};
+    RunResult r = runInChild([&] {
+        std::vector<char*> argv;
+        for (std::string& w : words)
+            argv.push_back(w.data());
+        argv.push_back(nullptr);
+        rlimit limit{8, 8};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        std::signal(SIGXFSZ, SIG_IGN);
+        ::execv(MAILDIG_EXE, argv.data());
+    });
+    EXPECT_EQ(r.exitCode, 19);
+    EXPECT_EQ(r.err, block("Unable to write config file " + cfg.string()));
+    EXPECT_EQ(readBytes(cfg), "old\r\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1)
+        << "temporary file left";
 }
 
 TEST(MaildigConfig, ReaderAcceptsExactlyFourLinesWithAnyLineBreak) {
