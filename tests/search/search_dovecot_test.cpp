@@ -50,8 +50,8 @@ class Servers : public ::testing::Environment {
     void SetUp() override {
         unavailable = DovecotInstance::Unavailable();
         if (!unavailable.empty()) return;
-        plain = start({.address = "127.0.0.21", .plainPort = 110, .tlsPort = 995, .stls = false});
-        stls = start({.address = "127.0.0.22", .plainPort = 110, .tlsPort = 0, .stls = true});
+        plain = start({.address = "127.0.0.21", .plainPort = 110, .tlsPort = 0, .stls = false});
+        stls = start({.address = "127.0.0.22", .plainPort = 110, .tlsPort = 995, .stls = true});
         apop = start({.address = "127.0.0.23", .plainPort = 110, .tlsPort = 0, .stls = false, .apop = true});
     }
     void TearDown() override {
@@ -152,7 +152,7 @@ TEST_F(FindOverDovecot, StlsUpgradeOnPort110) {
 }
 
 TEST_F(FindOverDovecot, TlsFromTheFirstByteOnPort995) {
-    expectFindCases("127.0.0.21,tester,secret,995");
+    expectFindCases("127.0.0.22,tester,secret,995");
 }
 
 TEST_F(FindOverDovecot, ApopLogin) {

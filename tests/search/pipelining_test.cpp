@@ -1,0 +1,267 @@
+// The pipelined walk of --range all: with PIPELINING in the CAPA reply several TOP commands are in flight,
+// yet standard output, standard error and the exit code are exactly those of the one-by-one walk.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "support/run_program.h"
+#include "support/scripted_pop3_server.h"
+
+namespace {
+
+Pop3Step send(const std::string& text, bool bytewise = false, int delayMs = 0) {
+    Pop3Step s;
+    s.kind = Pop3Step::Send;
+    s.text = text;
+    s.bytewise = bytewise;
+    s.delayMs = delayMs;
+    return s;
+}
+Pop3Step expect(const std::string& line) {
+    Pop3Step s;
+    s.kind = Pop3Step::Expect;
+    s.text = line;
+    return s;
+}
+
+// A mailbox read from an mbox file: the lines of each message, "From " separators removed.
+std::vector<std::vector<std::string>> readMbox(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<std::vector<std::string>> messages;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("From ", 0) == 0) {
+            messages.emplace_back();
+            continue;
+        }
+        if (messages.empty()) continue;
+        if (line.rfind(">From ", 0) == 0) line.erase(0, 1);
+        messages.back().push_back(line);
+    }
+    return messages;
+}
+
+// The TOP reply of a message as a server sends it: the header, the empty line and the first `lines` body
+// lines, dot-stuffed, then ".".
+std::string topReply(const std::vector<std::string>& message, int lines) {
+    std::string out = "+OK\r\n";
+    bool inBody = false;
+    int bodyLines = 0;
+    for (const std::string& l : message) {
+        if (inBody && bodyLines++ >= lines) break;
+        if (!inBody && l.empty()) inBody = true;
+        out += (l.rfind(".", 0) == 0 ? "." : "") + l + "\r\n";
+    }
+    return out + ".\r\n";
+}
+
+std::string uidOf(const std::vector<std::string>& message) {
+    for (const std::string& l : message)
+        if (l.rfind("X-UIDL: ", 0) == 0) return l.substr(8);
+    return "?";
+}
+
+struct Served {
+    RunResult result;
+    std::vector<std::string> received;
+    std::vector<std::string> errors;
+};
+
+enum class Delivery { Burst, Bytewise, Slow };
+
+// Serves the test mailbox to one run of the program, with or without PIPELINING in the CAPA reply.
+Served serveMailbox(bool pipelining, const std::vector<std::string>& args, int lines,
+                    Delivery delivery = Delivery::Burst) {
+    const auto messages = readMbox(std::string(MAILDIG_TEST_DATA) + "/search/mailbox.mbox");
+    const std::string capa =
+        std::string("+OK\r\nUIDL\r\nTOP\r\n") + (pipelining ? "PIPELINING\r\n" : "") + "USER\r\n.\r\n";
+    std::string listing = "+OK\r\n";
+    for (std::size_t i = 0; i < messages.size(); ++i)
+        listing += std::to_string(i + 1) + " " + uidOf(messages[i]) + "\r\n";
+    Pop3Script script;
+    script.steps = {send("+OK hello\r\n"), expect("CAPA"),         send(capa),
+                    expect("USER tester"), send("+OK\r\n"),        expect("PASS secret"),
+                    send("+OK\r\n"),       expect("CAPA"),         send(capa),
+                    expect("UIDL"),        send(listing + ".\r\n")};
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+        script.steps.push_back(expect("TOP " + std::to_string(i + 1) + " " + std::to_string(lines)));
+        script.steps.push_back(send(topReply(messages[i], lines), delivery == Delivery::Bytewise,
+                                    delivery == Delivery::Slow ? 30 : 0));
+    }
+    script.steps.push_back(expect("QUIT"));
+    script.steps.push_back(send("+OK bye\r\n"));
+    ScriptedPop3ServerOptions options;
+    options.address = "127.0.0.41";
+    options.port = 110;
+    ScriptedPop3Server server(script, options);
+    std::vector<std::string> all{"-l", "127.0.0.41,tester,secret", "-r", "all"};
+    all.insert(all.end(), args.begin(), args.end());
+    Served s;
+    s.result = runMaildig(all);
+    server.WaitDone(5000);
+    s.received = server.Received();
+    s.errors = server.Errors();
+    return s;
+}
+
+class Pipelining : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (geteuid() != 0) GTEST_SKIP() << "needs root to listen on port 110 (the plain-text port)";
+    }
+};
+
+TEST_F(Pipelining, SameOutputWithAndWithoutPipelining) {
+    struct Case {
+        std::vector<std::string> args;
+        int lines;
+    } cases[] = {
+        {{}, 125},
+        {{"--verbose"}, 125},
+        {{"crackers", "--verbose"}, 125},
+        {{"-t", "alfred", "crackers"}, 125},
+        {{"zebra", "--verbose"}, 125},
+        {{"deepword", "-m", "100", "--verbose"}, 1250},
+        {{"deepword"}, 125},
+        {{"-m", "0", "invoice", "--verbose"}, 0},
+        {{"nowhere", "--verbose"}, 125},
+    };
+    for (const Case& c : cases) {
+        std::string shown;
+        for (const std::string& a : c.args)
+            shown += a + " ";
+        Served sequential = serveMailbox(false, c.args, c.lines);
+        for (Delivery d : {Delivery::Burst, Delivery::Bytewise}) {
+            Served pipelined = serveMailbox(true, c.args, c.lines, d);
+            EXPECT_EQ(pipelined.result.exitCode, sequential.result.exitCode) << shown;
+            EXPECT_EQ(pipelined.result.out, sequential.result.out) << shown;
+            EXPECT_EQ(pipelined.result.err, sequential.result.err) << shown;
+            EXPECT_EQ(pipelined.errors, sequential.errors) << shown;
+            EXPECT_EQ(pipelined.received, sequential.received) << shown;
+        }
+    }
+}
+
+TEST_F(Pipelining, SlowServerGivesTheSameAnswer) {
+    Served sequential = serveMailbox(false, {"crackers", "--verbose"}, 125);
+    Served slow = serveMailbox(true, {"crackers", "--verbose"}, 125, Delivery::Slow);
+    EXPECT_EQ(slow.result.exitCode, 0);
+    EXPECT_EQ(slow.result.out, sequential.result.out);
+    EXPECT_EQ(slow.result.err, sequential.result.err);
+}
+
+// A server that answers only once several commands have arrived proves that they are in flight together;
+// a client waiting for each reply would stall here until its time-out.
+TEST_F(Pipelining, CommandsAreInFlightTogether) {
+    Pop3Script script;
+    const std::string capa = "+OK\r\nUIDL\r\nTOP\r\nPIPELINING\r\n.\r\n";
+    script.steps = {send("+OK\r\n"),
+                    expect("CAPA"),
+                    send(capa),
+                    expect("USER tester"),
+                    send("+OK\r\n"),
+                    expect("PASS secret"),
+                    send("+OK\r\n"),
+                    expect("CAPA"),
+                    send(capa),
+                    expect("UIDL"),
+                    send("+OK\r\n1 a\r\n2 b\r\n3 c\r\n.\r\n"),
+                    expect("TOP 1 125"),
+                    expect("TOP 2 125"),
+                    expect("TOP 3 125"),
+                    send("+OK\r\nSubject: one\r\n\r\n.\r\n"
+                         "-ERR gone\r\n"
+                         "+OK\r\nSubject: three\r\n\r\nhit\r\n.\r\n"),
+                    expect("QUIT"),
+                    send("+OK\r\n")};
+    ScriptedPop3ServerOptions options;
+    options.address = "127.0.0.42";
+    options.port = 110;
+    ScriptedPop3Server server(script, options);
+    RunOptions run;
+    run.timeoutSeconds = 20;
+    RunResult r = runMaildig({"-l", "127.0.0.42,tester,secret", "-r", "all", "--verbose", "hit"}, run);
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "c\n"); // the -ERR affects message 2 only
+    EXPECT_NE(r.err.find("Processing msg 2 (b): \n  from:       \n  to:         \n  subject:    \n"
+                         "  This msg has no Mime message part.\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_TRUE(server.WaitDone(5000));
+    EXPECT_TRUE(server.Ok()) << ::testing::PrintToString(server.Errors());
+}
+
+// The connection lost inside the window: the cut-off reply is judged on what arrived, every later message on
+// an empty reply, exactly as in the one-by-one walk.
+TEST_F(Pipelining, ConnectionCutInsideTheWindow) {
+    for (bool pipelining : {false, true}) {
+        const std::string capa =
+            std::string("+OK\r\nUIDL\r\nTOP\r\n") + (pipelining ? "PIPELINING\r\n" : "") + ".\r\n";
+        Pop3Script script;
+        script.steps = {send("+OK\r\n"),
+                        expect("CAPA"),
+                        send(capa),
+                        expect("USER tester"),
+                        send("+OK\r\n"),
+                        expect("PASS secret"),
+                        send("+OK\r\n"),
+                        expect("CAPA"),
+                        send(capa),
+                        expect("UIDL"),
+                        send("+OK\r\n1 a\r\n2 b\r\n3 c\r\n4 d\r\n.\r\n"),
+                        expect("TOP 1 125"),
+                        send("+OK\r\nSubject: one\r\n\r\nword\r\n.\r\n"),
+                        expect("TOP 2 125")};
+        Pop3Step cut = send("+OK\r\nSubject: two\r\n\r\nword in two\r\nmore\r\n.\r\n");
+        cut.cutAfter = 34; // through "word in two" and its line end
+        script.steps.push_back(cut);
+        ScriptedPop3ServerOptions options;
+        options.address = "127.0.0.43";
+        options.port = 110;
+        ScriptedPop3Server server(script, options);
+        RunResult r = runMaildig({"-l", "127.0.0.43,tester,secret", "-r", "all", "--verbose", "word"});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.out, "a\nb\n") << (pipelining ? "pipelined" : "sequential");
+        EXPECT_NE(r.err.find("Processing msg 4 (d): \n  from:       \n  to:         \n  subject:    \n"),
+                  std::string::npos)
+            << r.err;
+    }
+}
+
+// --range first stays one command at a time: nothing is sent after the first match.
+TEST_F(Pipelining, RangeFirstSendsNoTopAfterTheMatch) {
+    const std::string capa = "+OK\r\nUIDL\r\nTOP\r\nPIPELINING\r\n.\r\n";
+    Pop3Script script;
+    script.steps = {send("+OK\r\n"),
+                    expect("CAPA"),
+                    send(capa),
+                    expect("USER tester"),
+                    send("+OK\r\n"),
+                    expect("PASS secret"),
+                    send("+OK\r\n"),
+                    expect("CAPA"),
+                    send(capa),
+                    expect("UIDL"),
+                    send("+OK\r\n1 a\r\n2 b\r\n3 c\r\n.\r\n"),
+                    expect("TOP 1 125"),
+                    send("+OK\r\nSubject: match\r\n\r\n.\r\n"),
+                    expect("QUIT"),
+                    send("+OK\r\n")};
+    ScriptedPop3ServerOptions options;
+    options.address = "127.0.0.44";
+    options.port = 110;
+    ScriptedPop3Server server(script, options);
+    RunResult r = runMaildig({"-l", "127.0.0.44,tester,secret", "match"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "a\n");
+    EXPECT_TRUE(server.WaitDone(5000));
+    EXPECT_TRUE(server.Ok()) << ::testing::PrintToString(server.Errors());
+    for (const std::string& line : server.Received())
+        EXPECT_NE(line, "TOP 2 125");
+}
+
+} // namespace
