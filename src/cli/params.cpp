@@ -17,7 +17,10 @@ namespace {
 // Values getopt_long returns for the long options without a short form.
 enum : int { opt_version = 256, opt_verbose, opt_uid };
 
-constexpr const char* shortOptions = "hc:l:a:f:t:s:u:r:w:dvm:";
+// The leading "-" hands every positional word back in order (as code 1), so that options and words may be
+// mixed even when POSIXLY_CORRECT is set in the environment.
+constexpr const char* shortOptions = "-hc:l:a:f:t:s:u:r:w:dvm:";
+constexpr int positionalWord = 1;
 
 const option longOptions[] = {
     {"help", no_argument, nullptr, 'h'},          {"version", no_argument, nullptr, opt_version},
@@ -102,15 +105,16 @@ void checkParams() {
 void parseCmdLine(int argc, char* argv[]) {
     params = TParams{};
     optind = 0; // full re-initialisation of getopt for every parse
-    int opt;
-    while ((opt = getopt_long(argc, argv, shortOptions, longOptions, nullptr)) != -1)
-        applyOption(opt, optarg != nullptr ? optarg : "");
-
     std::string words;
-    for (int i = optind; i < argc; ++i) {
-        words += argv[i];
-        words += ' ';
+    int opt;
+    while ((opt = getopt_long(argc, argv, shortOptions, longOptions, nullptr)) != -1) {
+        if (opt == positionalWord)
+            words += std::string(optarg) + ' ';
+        else
+            applyOption(opt, optarg != nullptr ? optarg : "");
     }
+    for (int i = optind; i < argc; ++i) // the words after "--"
+        words += std::string(argv[i]) + ' ';
     params.SearchStr = str_trim(words);
     checkParams();
 }

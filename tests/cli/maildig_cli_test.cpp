@@ -261,6 +261,21 @@ TEST(MaildigExitCodes, VerboseAddsTheExitingLineOnlyOnceItWasRead) {
     EXPECT_TRUE(r.err.ends_with(block("One of the arguments is missing required subparm. "))) << r.err;
 }
 
+TEST(MaildigHelp, OptionsAfterWordsCountEvenUnderPosixlyCorrect) {
+    std::vector<std::string> words = {MAILDIG_EXE, "x", "--verbose", "y", "-h"};
+    RunResult r = runInChild([&] {
+        std::vector<char*> argv;
+        for (std::string& w : words)
+            argv.push_back(w.data());
+        argv.push_back(nullptr);
+        ::setenv("POSIXLY_CORRECT", "1", 1);
+        ::execv(MAILDIG_EXE, argv.data());
+    });
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, helpText());
+    EXPECT_EQ(r.err, dump("x y", "", "", "", "", 110, "help_action", "", "", "", "range_first", "", 10));
+}
+
 TEST(MaildigExitCodes, MailboxActionWithoutAReachableServerFails) {
     // Port 1 on loopback: nobody listens there.
     RunResult r = runMaildig({"-l", "127.0.0.1,u,p,1", "abc"});
