@@ -60,6 +60,11 @@ class TCustomSSL {
     virtual int32_t ReceiveData(void* buffer, int32_t length);
     // Decrypted bytes ready to be read without touching the network.
     virtual int32_t PendingBytes();
+    // Forgets the session without any exchange (the socket is being dropped); TlsEnabled() becomes false.
+    virtual void ReleaseSession() {
+        tlsEnabled_ = false;
+        peerClosed_ = false;
+    }
 
     bool TlsEnabled() const { return tlsEnabled_; }
     // True after the peer closed the TLS session (close alert): no more session data can come.
@@ -187,4 +192,8 @@ class TTCPBlockSocket {
     void ApplyLineEndFlags(std::string& chunk);
     void SetReceiveTimeout(int32_t timeout);
     void DiscardPlainInput();
+    bool Resolve(std::string_view host, std::string_view port, void* address, uint32_t& length);
+    int PollHandle(short events, int32_t timeout);
+    int32_t ReadOnce(void* buffer, int32_t length);
+    std::string ReadNetworkChunk(int32_t timeout);
 };

@@ -45,12 +45,12 @@ class TSSLOpenSSL : public TCustomSSL {
     int32_t SendData(const void* buffer, int32_t length) override;
     int32_t ReceiveData(void* buffer, int32_t length) override;
     int32_t PendingBytes() override;
+    void ReleaseSession() override;
 
   private:
     void* ctx_ = nullptr; // SSL_CTX
     void* ssl_ = nullptr; // SSL
 
-    void ReleaseSession();
     bool PrepareSession();
     bool RecordTlsError();
 };
