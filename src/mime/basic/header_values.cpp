@@ -95,17 +95,23 @@ std::string MonthUpper(std::string_view s) {
 // Upper-cased copies of every month name; rebuilt when the locale rows change.
 std::array<std::vector<std::string>, 12> UpperMonthNames;
 
+// No longer token can name a month.
+std::size_t LongestMonthName = 3;
+
 void BuildUpperMonthNames() {
+    LongestMonthName = 0;
     for (int m = 0; m < 12; ++m) {
         auto& names = UpperMonthNames[m];
         names.clear();
         for (const auto& row : MonthNames)
             if (!row[m].empty()) names.push_back(MonthUpper(row[m]));
         if (!LocaleMonthNames[m].empty()) names.push_back(MonthUpper(LocaleMonthNames[m]));
+        for (const auto& name : names)
+            LongestMonthName = std::max(LongestMonthName, name.size());
     }
 }
 
-// Decimal integer with an optional sign, the whole text; nullopt-like false when it is not one or overflows.
+// Decimal integer with an optional sign, the whole text; false when it is not one or does not fit an int.
 bool ParseInt(std::string_view s, long long& value) {
     std::size_t i = 0;
     bool negative = false;
@@ -428,9 +434,9 @@ bool ZoneToMinutes(std::string_view token, int& minutes) {
 }
 
 int MonthFromName(std::string_view token) {
-    if (token.empty()) return 0;
     static const bool built = (BuildUpperMonthNames(), true);
     (void)built;
+    if (token.empty() || token.size() > LongestMonthName) return 0;
     const std::string upper = MonthUpper(token);
     for (int m = 0; m < 12; ++m)
         for (const auto& name : UpperMonthNames[m])

@@ -116,7 +116,7 @@ TEST(ParseMailDate, HugeYearsAndLongTextsDoNotFail) {
     EXPECT_TRUE(std::isfinite(far));
     EXPECT_GT(far, EncodeDateTime(9999, 12, 31));
     std::string junk;
-    for (int i = 0; i < 200000; ++i)
+    for (int i = 0; i < 50000; ++i)
         junk += "DST xx 1:2:3 -0000 ";
     EXPECT_TRUE(std::isfinite(ParseMailDate(junk)));
     EXPECT_TRUE(std::isfinite(ParseMailDate(std::string(1 << 20, '-'))));
