@@ -262,15 +262,9 @@ TEST(MaildigExitCodes, VerboseAddsTheExitingLineOnlyOnceItWasRead) {
 }
 
 TEST(MaildigHelp, OptionsAfterWordsCountEvenUnderPosixlyCorrect) {
-    std::vector<std::string> words = {MAILDIG_EXE, "x", "--verbose", "y", "-h"};
-    RunResult r = runInChild([&] {
-        std::vector<char*> argv;
-        for (std::string& w : words)
-            argv.push_back(w.data());
-        argv.push_back(nullptr);
-        ::setenv("POSIXLY_CORRECT", "1", 1);
-        ::execv(MAILDIG_EXE, argv.data());
-    });
+    RunOptions options;
+    options.childSetUp = [] { ::setenv("POSIXLY_CORRECT", "1", 1); };
+    RunResult r = runMaildig({"x", "--verbose", "y", "-h"}, options);
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out, helpText());
     EXPECT_EQ(r.err, dump("x y", "", "", "", "", 110, "help_action", "", "", "", "range_first", "", 10));
@@ -353,17 +347,13 @@ TEST(MaildigConfig, WriteCutShortKeepsTheOldFile) {
     fs::path cfg = dir / "keep.cfg";
     writeBytes(cfg, "old\r\n");
     // A file-size limit of 8 bytes lets the new file's first write through in part and fails the rest.
-    std::vector<std::string> words = {MAILDIG_EXE, "-l", "pop.example.com,user,password", "-w", cfg.string()};
-    RunResult r = runInChild([&] {
-        std::vector<char*> argv;
-        for (std::string& w : words)
-            argv.push_back(w.data());
-        argv.push_back(nullptr);
+    RunOptions options;
+    options.childSetUp = [] {
         rlimit limit{8, 8};
         ::setrlimit(RLIMIT_FSIZE, &limit);
         std::signal(SIGXFSZ, SIG_IGN);
-        ::execv(MAILDIG_EXE, argv.data());
-    });
+    };
+    RunResult r = runMaildig({"-l", "pop.example.com,user,password", "-w", cfg.string()}, options);
     EXPECT_EQ(r.exitCode, 19);
     EXPECT_EQ(r.err, block("Unable to write config file " + cfg.string()));
     EXPECT_EQ(readBytes(cfg), "old\r\n");
@@ -428,7 +418,9 @@ TEST(MaildigConfig, UnreadableConfigIsCodeEighteen) {
     EXPECT_EQ(r.exitCode, 18);
     EXPECT_EQ(r.err, block("Unable to access config file " + dir.string()));
 
-    r = runMaildig({"--config", " missing.cfg "}, RunOptions{"", dir.string(), 60});
+    RunOptions inDir;
+    inDir.workDir = dir.string();
+    r = runMaildig({"--config", " missing.cfg "}, inDir);
     EXPECT_EQ(r.exitCode, 18);
     EXPECT_EQ(r.err, block("Unable to access config file missing.cfg"));
 }

@@ -4,14 +4,14 @@
 
 #include <gtest/gtest.h>
 
-#include <initializer_list>
+#include <vector>
 
 namespace {
 
 // Parses maildig followed by args into params.
-void parse(std::initializer_list<std::string> args) {
+void parse(std::vector<std::string> args) {
     std::vector<std::string> words{"maildig"};
-    words.insert(words.end(), args);
+    words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& w : words)
         argv.push_back(w.data());
@@ -42,13 +42,9 @@ TEST(ParseCmdLine, PositionalWordsAreJoinedByOneBlankAndTrimmed) {
         {{"--", "-h", "x"}, "-h x"},
     };
     for (const Case& c : cases) {
-        std::vector<std::string> words{"maildig", "-l", "h,u,p"};
-        words.insert(words.end(), c.words.begin(), c.words.end());
-        std::vector<char*> argv;
-        for (std::string& w : words)
-            argv.push_back(w.data());
-        argv.push_back(nullptr);
-        parseCmdLine(static_cast<int>(words.size()), argv.data());
+        std::vector<std::string> args{"-l", "h,u,p"};
+        args.insert(args.end(), c.words.begin(), c.words.end());
+        parse(args);
         EXPECT_EQ(params.SearchStr, c.searchStr);
         EXPECT_EQ(params.action, find_action);
     }
@@ -81,13 +77,9 @@ TEST(ParseCmdLine, LastActionOptionWins) {
         {{"-w", " f.cfg "}, write_action},
     };
     for (const Case& c : cases) {
-        std::vector<std::string> words{"maildig", "-l", "h,u,p"};
-        words.insert(words.end(), c.args.begin(), c.args.end());
-        std::vector<char*> argv;
-        for (std::string& w : words)
-            argv.push_back(w.data());
-        argv.push_back(nullptr);
-        parseCmdLine(static_cast<int>(words.size()), argv.data());
+        std::vector<std::string> args{"-l", "h,u,p"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        parse(args);
         EXPECT_EQ(params.action, c.action) << c.args[0];
     }
     EXPECT_EQ(params.writeFname, "f.cfg");

@@ -31,6 +31,7 @@ struct Pipe {
 bool setUpChild(Pipe& in, Pipe& out, Pipe& err, const RunOptions& options) {
     if (::dup2(in.fd[0], 0) < 0 || ::dup2(out.fd[1], 1) < 0 || ::dup2(err.fd[1], 2) < 0) return false;
     if (!options.workDir.empty() && ::chdir(options.workDir.c_str()) != 0) return false;
+    if (options.childSetUp) options.childSetUp();
     return true;
 }
 

@@ -7,9 +7,10 @@
 #include <vector>
 
 struct RunOptions {
-    std::string stdinData;   // written to the child's standard input, which is then closed
-    std::string workDir;     // working directory of the child; empty keeps the current one
-    int timeoutSeconds = 60; // the child is killed (SIGKILL) when it runs longer
+    std::string stdinData;            // written to the child's standard input, which is then closed
+    std::string workDir;              // working directory of the child; empty keeps the current one
+    int timeoutSeconds = 60;          // the child is killed (SIGKILL) when it runs longer
+    std::function<void()> childSetUp; // runs in the child just before exec or body (limits, environment)
 };
 
 struct RunResult {
