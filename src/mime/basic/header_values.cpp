@@ -65,7 +65,7 @@ std::string_view TrimSpacesView(std::string_view s) {
     return s.substr(b, s.find_last_not_of(' ') - b + 1);
 }
 
-std::string_view TrimControlsView(std::string_view s) {
+std::string_view TrimGeneralView(std::string_view s) {
     std::size_t b = 0, e = s.size();
     while (b < e && IsControlOrSpace(s[b]))
         ++b;
@@ -273,11 +273,11 @@ std::string ReplaceAll(std::string_view s, std::string_view search, std::string_
 std::string TrimSpaces(std::string_view s) {
     return std::string(TrimSpacesView(s));
 }
-std::string TrimControls(std::string_view s) {
-    return std::string(TrimControlsView(s));
+std::string TrimGeneral(std::string_view s) {
+    return std::string(TrimGeneralView(s));
 }
 
-std::string TrimControlsRight(std::string_view s) {
+std::string TrimGeneralRight(std::string_view s) {
     std::size_t e = s.size();
     while (e > 0 && IsControlOrSpace(s[e - 1]))
         --e;
@@ -351,22 +351,22 @@ std::string HeaderParameter(std::string_view value, std::string_view name) {
     std::string_view rest = value;
     while (!rest.empty()) {
         const std::string segment = FetchOutsideQuotes(rest, ";", '"');
-        const std::string_view seg = TrimControlsView(segment);
+        const std::string_view seg = TrimGeneralView(segment);
         if (seg.size() < name.size()) continue;
         bool same = true;
         for (std::size_t i = 0; i < name.size() && same; ++i)
             same = AsciiUpper(seg[i]) == AsciiUpper(name[i]);
         if (!same) continue;
-        const std::string_view after = TrimControlsView(seg.substr(name.size()));
+        const std::string_view after = TrimGeneralView(seg.substr(name.size()));
         if (after.empty()) return {};
-        if (after[0] == '=') return Unquote(TrimControlsView(after.substr(1)), '"');
+        if (after[0] == '=') return Unquote(TrimGeneralView(after.substr(1)), '"');
     }
     return {};
 }
 
 std::string ExtractAddress(std::string_view value) {
     const std::string after = TextAfter(value, "<");
-    return TrimControls(TextBefore(after, ">"));
+    return TrimGeneral(TextBefore(after, ">"));
 }
 
 std::string UnfoldHeaderLine(const Lines& list, std::size_t& index) {
@@ -384,12 +384,12 @@ std::string UnfoldHeaderLine(const Lines& list, std::size_t& index) {
             // Tabs count as spaces; the general trim removes them at the ends.
             const std::size_t start = line.size() + 1;
             line += ' ';
-            line.append(TrimControlsView(next));
+            line.append(TrimGeneralView(next));
             std::replace(line.begin() + static_cast<std::ptrdiff_t>(start), line.end(), '\t', ' ');
             ++index;
         }
     }
-    return TrimControlsRight(line);
+    return TrimGeneralRight(line);
 }
 
 std::string HexOfBytes(std::string_view s) {

@@ -26,8 +26,8 @@ std::string ReplaceAll(std::string_view s, std::string_view search, std::string_
 // s without leading and trailing spaces (character 32 only).
 std::string TrimSpaces(std::string_view s);
 // s without leading and trailing characters of code 32 or below; the right-only form trims the end alone.
-std::string TrimControls(std::string_view s);
-std::string TrimControlsRight(std::string_view s);
+std::string TrimGeneral(std::string_view s);
+std::string TrimGeneralRight(std::string_view s);
 
 // The token before the first separator, space-trimmed; s keeps the space-trimmed rest (empty when the
 // separator does not occur). The string_view form advances the view instead of copying the rest, for loops
