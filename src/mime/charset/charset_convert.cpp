@@ -40,35 +40,53 @@ bool IsUtf7Digit(unsigned char c, bool modified) {
            c == (modified ? ',' : '/');
 }
 
+// Decodes the UTF-8 sequence at text[i] and moves i past it. No validation: a lead byte gives its payload
+// bits (none for a stray continuation byte, 0xFE or 0xFF), then every following continuation byte appends
+// its six bits, however many there are; unsigned arithmetic keeps the low 32 bits.
+std::uint32_t NextUtf8(std::string_view text, std::size_t& i) {
+    const unsigned char lead = Byte(text, i++);
+    if (lead < 0x80) return lead;
+    std::uint32_t value = 0;
+    if ((lead & 0xE0) == 0xC0)
+        value = lead & 0x1F;
+    else if ((lead & 0xF0) == 0xE0)
+        value = lead & 0x0F;
+    else if ((lead & 0xF8) == 0xF0)
+        value = lead & 0x07;
+    else if ((lead & 0xFC) == 0xF8)
+        value = lead & 0x03;
+    else if ((lead & 0xFE) == 0xFC)
+        value = lead & 0x01;
+    while (i < text.size() && (Byte(text, i) & 0xC0) == 0x80)
+        value = (value << 6) | (Byte(text, i++) & 0x3F);
+    return value;
+}
+
+// Appends the standard UTF-8 form of value (up to six bytes for 31-bit values).
+void PutUtf8(std::string& out, std::uint32_t value) {
+    if (value < 0x80) {
+        out.push_back(static_cast<char>(value));
+        return;
+    }
+    int continuations = 1;
+    if (value >= 0x800) ++continuations;
+    if (value >= 0x10000) ++continuations;
+    if (value >= 0x200000) ++continuations;
+    if (value >= 0x4000000) ++continuations;
+    static constexpr std::array<unsigned, 6> kLeadMarks = {0, 0xC0, 0xE0, 0xF0, 0xF8, 0xFC};
+    const unsigned lead = kLeadMarks[continuations] | (value >> (6 * continuations));
+    out.push_back(static_cast<char>(lead & 0xFF));
+    for (int k = continuations - 1; k >= 0; --k)
+        out.push_back(static_cast<char>(0x80 | ((value >> (6 * k)) & 0x3F)));
+}
+
 } // namespace
 
 std::string Utf8ToUcs4(std::string_view text) {
     std::string out;
     out.reserve(text.size() * 4);
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const unsigned char lead = Byte(text, i++);
-        std::uint32_t value = 0;
-        if (lead < 0x80) {
-            value = lead;
-        } else {
-            if ((lead & 0xE0) == 0xC0)
-                value = lead & 0x1F;
-            else if ((lead & 0xF0) == 0xE0)
-                value = lead & 0x0F;
-            else if ((lead & 0xF8) == 0xF0)
-                value = lead & 0x07;
-            else if ((lead & 0xFC) == 0xF8)
-                value = lead & 0x03;
-            else if ((lead & 0xFE) == 0xFC)
-                value = lead & 0x01;
-            // Every continuation byte is taken, however many follow; unsigned arithmetic keeps the low 32
-            // bits.
-            while (i < text.size() && (Byte(text, i) & 0xC0) == 0x80)
-                value = (value << 6) | (Byte(text, i++) & 0x3F);
-        }
-        PutUnit(out, value, 4, false);
-    }
+    for (std::size_t i = 0; i < text.size();)
+        PutUnit(out, NextUtf8(text, i), 4, false);
     return out;
 }
 
@@ -79,20 +97,7 @@ std::string Ucs4ToUtf8(std::string_view ucs4) {
         const std::uint32_t value = (std::uint32_t{Byte(ucs4, i)} << 24) |
                                     (std::uint32_t{Byte(ucs4, i + 1)} << 16) |
                                     (std::uint32_t{Byte(ucs4, i + 2)} << 8) | Byte(ucs4, i + 3);
-        if (value < 0x80) {
-            out.push_back(static_cast<char>(value));
-            continue;
-        }
-        int continuations = 1;
-        if (value >= 0x800) ++continuations;
-        if (value >= 0x10000) ++continuations;
-        if (value >= 0x200000) ++continuations;
-        if (value >= 0x4000000) ++continuations;
-        static constexpr std::array<unsigned, 6> kLeadMarks = {0, 0xC0, 0xE0, 0xF0, 0xF8, 0xFC};
-        const unsigned lead = kLeadMarks[continuations] | (value >> (6 * continuations));
-        out.push_back(static_cast<char>(lead & 0xFF));
-        for (int k = continuations - 1; k >= 0; --k)
-            out.push_back(static_cast<char>(0x80 | ((value >> (6 * k)) & 0x3F)));
+        PutUtf8(out, value);
     }
     return out;
 }
@@ -157,35 +162,48 @@ std::string Ucs2ToUtf7(std::string_view ucs2, bool modified) {
 }
 
 std::string ToUcs2(std::string_view text, TMimeChar from) {
-    std::string decoded;
-    std::size_t width = UnitWidth(from);
-    if (from == UTF_8) {
-        decoded = Utf8ToUcs4(text);
-        text = decoded;
-    } else if (from == UTF_7 || from == UTF_7mod) {
-        decoded = Utf7ToUcs2(text, from == UTF_7mod);
-        text = decoded;
-    }
-    bool littleEndian = IsLittleEndianCharset(from);
-    const TUpperHalf& table = UpperHalfTable(from);
-
     std::string out;
-    out.reserve(text.size() / width * 2 + 2);
-    for (std::size_t i = 0; i < text.size(); i += width) {
-        std::uint32_t value = 0;
-        if (i + width <= text.size()) { // a unit cut off at the end reads as 0
-            for (std::size_t k = 0; k < width; ++k) {
-                const std::size_t index = littleEndian ? i + width - 1 - k : i + k;
-                value = (value << 8) | Byte(text, index);
+    if (from == UTF_8) {
+        // Decoded straight to UCS-2: the low 16 bits of each value, marks dropped.
+        out.reserve(text.size() * 2);
+        for (std::size_t i = 0; i < text.size();) {
+            const std::uint32_t value = NextUtf8(text, i);
+            if (value != 0xFEFF && value != 0xFFFE) PutUcs2(out, value);
+        }
+        return out;
+    }
+    if (IsTwoByteCharset(from) || IsFourByteCharset(from)) {
+        std::string decoded;
+        // Byte order means nothing in UTF-7: a reversed mark there is dropped without flipping anything.
+        const bool utf7 = from == UTF_7 || from == UTF_7mod;
+        if (utf7) {
+            decoded = Utf7ToUcs2(text, from == UTF_7mod);
+            text = decoded;
+        }
+        const std::size_t width = UnitWidth(from);
+        bool littleEndian = IsLittleEndianCharset(from);
+        out.reserve(text.size() / width * 2 + 2);
+        for (std::size_t i = 0; i < text.size(); i += width) {
+            std::uint32_t value = 0;
+            if (i + width <= text.size()) { // a unit cut off at the end reads as 0
+                for (std::size_t k = 0; k < width; ++k)
+                    value = (value << 8) | Byte(text, littleEndian ? i + width - 1 - k : i + k);
             }
+            if (value == 0xFFFE) {
+                if (!utf7) littleEndian = !littleEndian;
+                continue;
+            }
+            if (value != 0xFEFF) PutUcs2(out, value);
         }
-        if (value == 0xFFFE) {
-            littleEndian = !littleEndian;
-            continue;
-        }
-        if (value == 0xFEFF) continue;
-        if (width == 1 && value >= 0x80) value = table[value - 0x80];
-        PutUcs2(out, value);
+        return out;
+    }
+    const TUpperHalf& table = UpperHalfTable(from);
+    out.resize(text.size() * 2);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = Byte(text, i);
+        const std::uint16_t value = c < 0x80 ? c : table[c - 0x80];
+        out[2 * i] = static_cast<char>(value >> 8);
+        out[2 * i + 1] = static_cast<char>(value & 0xFF);
     }
     return out;
 }
@@ -206,6 +224,14 @@ std::string FromUcs2(std::string_view ucs2, TMimeChar to, bool transliterate) {
     }
 
     std::string out;
+    if (to == UTF_8) {
+        out.reserve(end / 2 * 3);
+        for (std::size_t i = 0; i < end; i += 2)
+            PutUtf8(out, (std::uint32_t{Byte(ucs2, i)} << 8) | Byte(ucs2, i + 1));
+        return out;
+    }
+    if (to == UTF_7 || to == UTF_7mod) return Ucs2ToUtf7(ucs2.substr(0, end), to == UTF_7mod);
+
     out.reserve(width == 1 ? end / 2 : end / 2 * width);
     for (std::size_t i = 0; i < end; i += 2) {
         const std::uint16_t value = static_cast<std::uint16_t>((Byte(ucs2, i) << 8) | Byte(ucs2, i + 1));
@@ -222,8 +248,6 @@ std::string FromUcs2(std::string_view ucs2, TMimeChar to, bool transliterate) {
                 out.push_back('_');
         }
     }
-    if (to == UTF_7 || to == UTF_7mod) return Ucs2ToUtf7(out, to == UTF_7mod);
-    if (to == UTF_8) return Ucs4ToUtf8(out);
     return out;
 }
 

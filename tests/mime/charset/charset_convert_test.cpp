@@ -188,6 +188,13 @@ TEST(ToUcs2, HandlesByteOrderMarksAndUnitWidths) {
         {"charset without a table reads as Latin-1", "\x80\xFF", CP866, Ucs2({0x80, 0xFF})},
         {"undefined position", "\x81", CP1252, Ucs2({0xFFFD})},
         {"UTF-7", "+AOk-", UTF_7, Ucs2({0xE9})},
+        // Byte order means nothing in UTF-8 and UTF-7: a reversed mark is dropped and the rest stays intact.
+        {"UTF-8 reversed mark",
+         "A\xEF\xBF\xBE"
+         "BC",
+         UTF_8, Ucs2({'A', 'B', 'C'})},
+        {"UTF-7 reversed mark", "+//4-ab", UTF_7, Ucs2({'a', 'b'})},
+        {"UTF-8 beyond 16 bits keeps the low bits", "\xF0\x9F\x98\x80", UTF_8, Ucs2({0xF600})},
         {"modified UTF-7", "&AOk-", UTF_7mod, Ucs2({0xE9})},
         {"empty", "", UCS_2, ""},
     };
