@@ -367,6 +367,57 @@ bool TSSLOpenSSL::HandshakeAsClient() {
     return true;
 }
 
+namespace {
+
+struct IoResult {
+    int rc = 0;
+    int error = SSL_ERROR_NONE;
+    bool timedOut = false;
+};
+
+// Runs one SSL_read or SSL_write (io) again while OpenSSL wants to read or write. On the blocking handle a
+// "want" result only comes from the handle's send or receive time-out, which ends the attempt.
+template <typename Io> IoResult RunIo(const OpenSslApi& api, SSL* ssl, Io io) {
+    IoResult result;
+    for (int attempt = 0; attempt < kMaxRetries; ++attempt) {
+        int sysError;
+        {
+            SigPipeGuard guard; // a read may answer the peer (key update), which is a write as well
+            api.ERR_clear_error();
+            errno = 0;
+            result.rc = io();
+            sysError = errno;
+            result.error = result.rc > 0 ? SSL_ERROR_NONE : api.SSL_get_error(ssl, result.rc);
+        }
+        if (result.rc > 0) return result;
+        if (result.error != SSL_ERROR_WANT_READ && result.error != SSL_ERROR_WANT_WRITE) return result;
+        if (sysError == EAGAIN || sysError == EWOULDBLOCK) {
+            result.timedOut = true;
+            return result;
+        }
+    }
+    return result;
+}
+
+} // namespace
+
+int32_t TSSLOpenSSL::Finish(int rc, int error, bool timedOut) {
+    if (rc > 0) return rc;
+    if (error == SSL_ERROR_ZERO_RETURN) {
+        // The peer closed the TLS session: no data and no error.
+        peerClosed_ = true;
+        RecordTlsError();
+        LastErrorDesc.clear();
+        LastError = 0;
+        return 0;
+    }
+    LastErrorTimedOut = timedOut;
+    // OpenSSL's queued text when there is one; the code is SSL_get_error's verdict.
+    RecordTlsError();
+    LastError = error != SSL_ERROR_NONE ? error : -1;
+    return -1;
+}
+
 int32_t TSSLOpenSSL::SendData(const void* buffer, int32_t length) {
     LastError = 0;
     LastErrorDesc.clear();
@@ -377,33 +428,8 @@ int32_t TSSLOpenSSL::SendData(const void* buffer, int32_t length) {
         return -1;
     }
     SSL* ssl = static_cast<SSL*>(ssl_);
-    int rc = 0;
-    int error = SSL_ERROR_NONE;
-    for (int attempt = 0; attempt < kMaxRetries; ++attempt) {
-        int sysError;
-        {
-            SigPipeGuard guard;
-            api.ERR_clear_error();
-            errno = 0;
-            rc = api.SSL_write(ssl, buffer, length);
-            sysError = errno;
-            error = rc > 0 ? SSL_ERROR_NONE : api.SSL_get_error(ssl, rc);
-        }
-        if (rc > 0) return rc;
-        if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) break;
-        // On the blocking handle a "want" result only comes from the handle's send/receive time-out.
-        if (sysError == EAGAIN || sysError == EWOULDBLOCK) {
-            LastErrorTimedOut = true;
-            break;
-        }
-    }
-    if (error == SSL_ERROR_ZERO_RETURN) {
-        peerClosed_ = true;
-        return 0;
-    }
-    if (RecordTlsError()) LastErrorDesc.clear();
-    LastError = error != SSL_ERROR_NONE ? error : -1;
-    return -1;
+    const IoResult r = RunIo(api, ssl, [&] { return api.SSL_write(ssl, buffer, length); });
+    return Finish(r.rc, r.error, r.timedOut);
 }
 
 int32_t TSSLOpenSSL::ReceiveData(void* buffer, int32_t length) {
@@ -417,34 +443,8 @@ int32_t TSSLOpenSSL::ReceiveData(void* buffer, int32_t length) {
     }
     if (peerClosed_) return 0;
     SSL* ssl = static_cast<SSL*>(ssl_);
-    int rc = 0;
-    int error = SSL_ERROR_NONE;
-    for (int attempt = 0; attempt < kMaxRetries; ++attempt) {
-        int sysError;
-        {
-            SigPipeGuard guard; // a read may answer the peer (key update), which is a write
-            api.ERR_clear_error();
-            errno = 0;
-            rc = api.SSL_read(ssl, buffer, length);
-            sysError = errno;
-            error = rc > 0 ? SSL_ERROR_NONE : api.SSL_get_error(ssl, rc);
-        }
-        if (rc > 0) return rc;
-        if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) break;
-        if (sysError == EAGAIN || sysError == EWOULDBLOCK) {
-            LastErrorTimedOut = true;
-            break;
-        }
-    }
-    if (error == SSL_ERROR_ZERO_RETURN) {
-        // The peer closed the TLS session: no data and no error.
-        peerClosed_ = true;
-        api.ERR_clear_error();
-        return 0;
-    }
-    if (RecordTlsError()) LastErrorDesc.clear();
-    LastError = error != SSL_ERROR_NONE ? error : -1;
-    return -1;
+    const IoResult r = RunIo(api, ssl, [&] { return api.SSL_read(ssl, buffer, length); });
+    return Finish(r.rc, r.error, r.timedOut);
 }
 
 int32_t TSSLOpenSSL::PendingBytes() {

@@ -53,4 +53,5 @@ class TSSLOpenSSL : public TCustomSSL {
 
     bool PrepareSession();
     bool RecordTlsError();
+    int32_t Finish(int rc, int error, bool timedOut);
 };
