@@ -1,12 +1,12 @@
 // View and delete by UID.
 #include "search/view_delete.h"
 
-#include <cmath>
 #include <cstdio>
 #include <ctime>
 
 #include "cli/params.h"
 #include "cli/quit.h"
+#include "mime/basic/header_values.h"
 #include "mime/mime_message.h"
 #include "search/mailbox.h"
 #include "search/message_search.h"
@@ -51,48 +51,16 @@ void writeOptional(const char* label, const std::string& value) {
     if (!value.empty()) writeLine(stdout, label + value);
 }
 
-// Days since 30 December 1899 -> civil date (proleptic Gregorian), valid for any year.
-void civilFromDays(long long days, long long& year, unsigned& month, unsigned& day) {
-    long long z = days - 25569 + 719468; // shift to days since 1970-01-01, then to 0000-03-01
-    const long long era = (z >= 0 ? z : z - 146096) / 146097;
-    const unsigned doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    day = doy - (153 * mp + 2) / 5 + 1;
-    month = mp < 10 ? mp + 3 : mp - 9;
-    year = static_cast<long long>(yoe) + era * 400 + (month <= 2 ? 1 : 0);
-}
-
 } // namespace
 
-std::string formatViewDate(double date) {
-    if (date == 0 || !std::isfinite(date) || std::fabs(date) > 1e9) return {};
-    // Round to the nearest second, as the date parser produces whole seconds.
-    const long long totalSeconds = std::llround(date * 86400.0);
-    long long days = totalSeconds / 86400;
-    long long secs = totalSeconds % 86400;
-    if (secs < 0) {
-        secs += 86400;
-        days -= 1;
-    }
-    long long year;
-    unsigned month, day;
-    civilFromDays(days, year, month, day);
+std::string formatViewDate(double date)
+{
     std::tm tm{};
-    tm.tm_year = static_cast<int>(year - 1900);
-    tm.tm_mon = static_cast<int>(month) - 1;
-    tm.tm_mday = static_cast<int>(day);
-    tm.tm_hour = static_cast<int>(secs / 3600);
-    tm.tm_min = static_cast<int>(secs / 60 % 60);
-    tm.tm_sec = static_cast<int>(secs % 60);
-    tm.tm_isdst = -1;
-    // Weekday, for locales whose date format names it (1899-12-30 was a Saturday).
-    tm.tm_wday = static_cast<int>(((days % 7) + 7 + 6) % 7);
+    if (date == 0 || !DateTimeToTm(date, tm)) return {};
     char buf[256];
     std::string text;
     if (std::strftime(buf, sizeof buf, "%x", &tm) > 0) text = buf;
-    if (secs != 0 && std::strftime(buf, sizeof buf, "%X", &tm) > 0) {
+    if ((tm.tm_hour != 0 || tm.tm_min != 0 || tm.tm_sec != 0) && std::strftime(buf, sizeof buf, "%X", &tm) > 0) {
         text += ' ';
         text += buf;
     }
