@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
 #include "mime/charset/charset_tables.h"
@@ -339,4 +340,23 @@ TEST(ConvertCharsetCore, IconvResultIsNotCutAfterTheFirstBufferGuess) {
     const std::string result = ConvertBetweenCharsets(text, ISO_8859_1, UTF_32);
     ASSERT_EQ(result.size(), 400004u);
     EXPECT_EQ(ConvertBetweenCharsets(result, UTF_32, ISO_8859_1), text);
+}
+
+TEST_P(ConvertBothPaths, ArbitraryBytesConvertBetweenAllCharsets) {
+    // Every charset in and out, on random bytes: whatever comes back, nothing may go wrong on the way.
+    std::mt19937 random(12345);
+    std::uniform_int_distribution<int> byte(0, 255);
+    std::uniform_int_distribution<int> length(0, 40);
+    for (int i = 0; i < kMimeCharCount; ++i) {
+        const TMimeChar charset = static_cast<TMimeChar>(i);
+        for (int round = 0; round < 8; ++round) {
+            std::string text(static_cast<std::size_t>(length(random)), '\0');
+            for (char& c : text)
+                c = static_cast<char>(byte(random));
+            const std::string utf8 = ConvertBetweenCharsets(text, charset, UTF_8);
+            const std::string back = ConvertBetweenCharsets(utf8, UTF_8, charset);
+            EXPECT_LE(utf8.size(), text.size() * 4 + 8) << CharsetName(charset);
+            EXPECT_LE(back.size(), utf8.size() * 8 + 8) << CharsetName(charset);
+        }
+    }
 }
