@@ -82,6 +82,18 @@ bool DeclaresContentType(const std::string& text) {
     return squeezedHas(std::string_view(upper).substr(0, 2048));
 }
 
+// The system charset and its name, read once: asking the locale costs far more than building a
+// part, and a message can hold thousands of parts.
+TMimeChar SystemTarget() {
+    static const TMimeChar charset = SystemCharset();
+    return charset;
+}
+
+const std::string& SystemCharsetName() {
+    static const std::string name = CharsetName(SystemTarget());
+    return name;
+}
+
 } // namespace
 
 bool LooksLikeUU(std::string_view line) {
@@ -89,8 +101,7 @@ bool LooksLikeUU(std::string_view line) {
 }
 
 TMimePart::TMimePart()
-    : DefaultCharset(CharsetName(SystemCharset())), TargetCharset(SystemCharset()), FCharsetCode(ISO_8859_1) {
-}
+    : DefaultCharset(SystemCharsetName()), TargetCharset(SystemTarget()), FCharsetCode(ISO_8859_1) {}
 
 TMimePart::~TMimePart() {
     ClearSubParts();
@@ -141,7 +152,7 @@ void TMimePart::Reset() {
     FPrimaryCode = MP_TEXT;
     FEncodingCode = ME_7BIT;
     FCharsetCode = ISO_8859_1;
-    TargetCharset = SystemCharset();
+    TargetCharset = SystemTarget();
     FAttachInside = false;
     ConvertCharset = true;
     ForcedHTMLConvert = false;
@@ -267,8 +278,8 @@ void TMimePart::SplitParts() {
             PrePart.push_back(line);
             SetAttachFrom(line);
         }
-        // Each round consumes at least one line, so the loop ends with the lines.
-        while (i < n) {
+        // Every round but the first consumes at least one line, so the loop ends with the lines.
+        for (;;) {
             const std::string* last = nullptr;
             if (CanSplitFurther()) {
                 TMimePart* sub = NewSubPart();
@@ -278,11 +289,11 @@ void TMimePart::SplitParts() {
                     sub->Lines.push_back(*last);
                 }
                 sub->SplitParts();
-            } else {
+            } else if (i < n) {
                 last = &Lines[i++];
                 PartBody.push_back(*last);
             }
-            if (i >= n || *last == closeBoundary) break;
+            if (i >= n || last == nullptr || *last == closeBoundary) break;
         }
     }
 

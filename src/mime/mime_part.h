@@ -21,7 +21,7 @@ using THookWalkPart = std::function<void(TMimePart& Sender)>;
 // Deepest level that is still split into sub-parts, whatever MaxSubLevel says: a part at this
 // level keeps its multipart or embedded-message body unsplit in PartBody. It bounds the recursion
 // of splitting, of walking the tree and of freeing it, so no message can exhaust the stack.
-inline constexpr int32_t MimeMaxNesting = 128;
+inline constexpr int32_t MimeMaxNesting = 100;
 
 // True when the line starts a UU-encoded block ("begin" followed by a blank and more text).
 bool LooksLikeUU(std::string_view line);
