@@ -1,0 +1,272 @@
+#!/usr/bin/env python3
+"""Start and stop a private Dovecot POP3 instance on a loopback address, for tests and demos.
+
+  dovecot_instance.py start --dir DIR --address 127.0.0.x --user U --password P --mbox FILE
+                            [--plain-port 110] [--tls-port 995] [--stls yes|no] [--apop yes|no]
+  dovecot_instance.py stop --dir DIR
+
+start writes the instance's configuration, certificate, mail store, logs and pid file under DIR (created if
+needed; an instance already running from DIR is stopped first), copies FILE (mbox format) in as the user's INBOX
+so the listing order is the file order, starts `dovecot -c DIR/dovecot.conf`, and returns once the ports accept
+connections. It prints nothing on success; on failure it prints the reason (and the instance log) on standard
+error and exits 1. The system-wide configuration and service are never used or touched.
+
+Ports: --plain-port (default 110) listens in plain text and offers STLS unless --stls no; --tls-port (default 995)
+speaks TLS from the first byte with a self-signed certificate made at start. A port of 0 leaves that listener out.
+TLS listeners need --stls yes (Dovecot offers STLS whenever TLS is configured). --apop yes puts an APOP time stamp
+in the greeting and accepts APOP logins. Failed logins are answered at once (no delay). Binding ports below 1024
+needs root; Dovecot runs as root here and its mail processes as the user nobody.
+
+stop stops exactly the instance whose pid file is in DIR (no-op when none runs).
+"""
+
+import argparse
+import os
+import pwd
+import grp
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import time
+
+MAIL_USER = "nobody"
+START_TIMEOUT = 20.0
+
+
+def fail(message, log_dir=None):
+    print("dovecot_instance: " + message, file=sys.stderr)
+    if log_dir:
+        log = os.path.join(log_dir, "dovecot.log")
+        if os.path.exists(log):
+            with open(log, errors="replace") as f:
+                sys.stderr.write(f.read()[-4000:])
+    sys.exit(1)
+
+
+def read_pid(directory):
+    try:
+        with open(os.path.join(directory, "run", "master.pid")) as f:
+            return int(f.read().split()[0])
+    except (OSError, ValueError, IndexError):
+        return None
+
+
+def alive(pid):
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    except PermissionError:
+        return True
+    # A zombie is not running; its parent reaps it.
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            return f.read().split(")")[-1].split()[0] != "Z"
+    except OSError:
+        return False
+
+
+def stop(directory):
+    pid = read_pid(directory)
+    if pid is None or not alive(pid):
+        return
+    # Make sure the pid really is this instance's master before signalling it.
+    try:
+        with open("/proc/%d/cmdline" % pid, "rb") as f:
+            cmdline = f.read().split(b"\0")
+    except OSError:
+        return
+    conf = os.path.join(os.path.abspath(directory), "dovecot.conf").encode()
+    if conf not in cmdline:
+        return
+    os.kill(pid, signal.SIGTERM)
+    deadline = time.time() + 10
+    while time.time() < deadline and alive(pid):
+        time.sleep(0.05)
+    if alive(pid):
+        os.kill(pid, signal.SIGKILL)
+
+
+def port_open(address, port):
+    try:
+        with socket.create_connection((address, port), timeout=0.5):
+            return True
+    except OSError:
+        return False
+
+
+def write_config(args, d):
+    nobody = pwd.getpwnam(MAIL_USER)
+    listeners = []
+    if args.plain_port:
+        listeners.append("  inet_listener pop3 {\n    address = %s\n    port = %d\n  }" % (args.address, args.plain_port))
+    else:
+        listeners.append("  inet_listener pop3 {\n    port = 0\n  }")
+    if args.tls_port:
+        listeners.append("  inet_listener pop3s {\n    address = %s\n    port = %d\n    ssl = yes\n  }"
+                         % (args.address, args.tls_port))
+    else:
+        listeners.append("  inet_listener pop3s {\n    port = 0\n  }")
+    tls = args.stls == "yes"
+    mechanisms = "plain apop" if args.apop == "yes" else "plain"
+    conf = """# Private POP3 instance written by tools/dovecot_instance.py; everything lives under this folder.
+instance_name = maildig-{name}
+base_dir = {d}/run
+state_dir = {d}/state
+listen = {address}
+protocols = pop3
+log_path = {d}/dovecot.log
+info_log_path = {d}/dovecot.log
+ssl = {ssl}
+{sslfiles}
+disable_plaintext_auth = no
+auth_mechanisms = {mechanisms}
+auth_failure_delay = 0
+auth_cache_size = 0
+login_trusted_networks =
+default_login_user = dovenull
+default_internal_user = dovecot
+first_valid_uid = {uid}
+last_valid_uid = 0
+first_valid_gid = 0
+mail_location = mbox:{d}/mail/%u:INBOX={d}/mail/%u/inbox
+mbox_write_locks = fcntl
+mail_fsync = never
+pop3_uidl_format = %08Xu%08Xv
+passdb {{
+  driver = passwd-file
+  args = scheme=PLAIN username_format=%u {d}/passwd
+}}
+userdb {{
+  driver = static
+  args = uid={uid} gid={gid} home={d}/mail/%u
+}}
+service pop3-login {{
+{listeners}
+}}
+service imap-login {{
+  inet_listener imap {{
+    port = 0
+  }}
+  inet_listener imaps {{
+    port = 0
+  }}
+}}
+service stats {{
+  unix_listener stats-reader {{
+    mode = 0600
+  }}
+  unix_listener stats-writer {{
+    mode = 0666
+  }}
+}}
+service anvil {{
+  chroot =
+}}
+""".format(name=os.path.basename(d), d=d, address=args.address, ssl="yes" if tls else "no",
+           sslfiles="ssl_cert = <{0}/cert.pem\nssl_key = <{0}/key.pem".format(d) if tls else "",
+           mechanisms=mechanisms, uid=nobody.pw_uid, gid=nobody.pw_gid,
+           listeners="\n".join(listeners))
+    with open(os.path.join(d, "dovecot.conf"), "w") as f:
+        f.write(conf)
+    with open(os.path.join(d, "passwd"), "w") as f:
+        f.write("%s:{PLAIN}%s::::::\n" % (args.user, args.password))
+    # The auth process reads it as Dovecot's internal user.
+    internal = pwd.getpwnam("dovecot")
+    os.chown(os.path.join(d, "passwd"), internal.pw_uid, internal.pw_gid)
+    os.chmod(os.path.join(d, "passwd"), 0o600)
+
+
+def start(args):
+    d = os.path.abspath(args.dir)
+    if args.tls_port and args.stls != "yes":
+        fail("--tls-port needs --stls yes (Dovecot offers STLS whenever TLS is configured); use --tls-port 0")
+    if not args.plain_port and not args.tls_port:
+        fail("no port to listen on")
+    if shutil.which("dovecot") is None:
+        fail("the dovecot program is not installed")
+    os.makedirs(d, exist_ok=True)
+    stop(d)
+    for sub in ("run", "state", "mail"):
+        path = os.path.join(d, sub)
+        shutil.rmtree(path, ignore_errors=True)
+        os.makedirs(path)
+    log = os.path.join(d, "dovecot.log")
+    if os.path.exists(log):
+        os.remove(log)
+    nobody = pwd.getpwnam(MAIL_USER)
+    # The mail processes run as nobody: every folder above the store must be searchable by it.
+    path = d
+    while path != "/":
+        mode = os.stat(path).st_mode
+        if not mode & 0o001:
+            fail("%s is not searchable by the user %s, so the mail store cannot live below it" % (path, MAIL_USER))
+        path = os.path.dirname(path)
+    home = os.path.join(d, "mail", args.user)
+    os.makedirs(home)
+    try:
+        shutil.copyfile(args.mbox, os.path.join(home, "inbox"))
+    except OSError as e:
+        fail("cannot copy the mbox file: %s" % e)
+    for root, dirs, files in os.walk(os.path.join(d, "mail")):
+        os.chown(root, nobody.pw_uid, nobody.pw_gid)
+        for name in files:
+            os.chown(os.path.join(root, name), nobody.pw_uid, nobody.pw_gid)
+    if args.stls == "yes":
+        made = subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "30",
+                               "-subj", "/CN=localhost", "-keyout", os.path.join(d, "key.pem"),
+                               "-out", os.path.join(d, "cert.pem")],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        if made.returncode != 0:
+            fail("openssl could not make the certificate: " + made.stderr)
+    write_config(args, d)
+    # The daemon keeps the start-up streams open, so they go to a file rather than a pipe.
+    with open(os.path.join(d, "start.out"), "w+") as out:
+        run = subprocess.run(["dovecot", "-c", os.path.join(d, "dovecot.conf")],
+                             stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
+        if run.returncode != 0:
+            out.seek(0)
+            fail("dovecot did not start: " + out.read(), d)
+    ports = [p for p in (args.plain_port, args.tls_port) if p]
+    deadline = time.time() + START_TIMEOUT
+    while time.time() < deadline:
+        if all(port_open(args.address, p) for p in ports):
+            return
+        pid = read_pid(d)
+        if pid is not None and not alive(pid):
+            break
+        time.sleep(0.05)
+    stop(d)
+    fail("dovecot does not accept connections on %s port(s) %s" % (args.address, ports), d)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0],
+                                     epilog=__doc__.split("\n\n", 1)[1],
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    sub = parser.add_subparsers(dest="command", required=True)
+    s = sub.add_parser("start", help="start an instance")
+    s.add_argument("--dir", required=True, help="folder for configuration, state, mail store and logs")
+    s.add_argument("--address", required=True, help="loopback address to listen on, e.g. 127.0.0.2")
+    s.add_argument("--plain-port", type=int, default=110, help="plain-text port (0: none), default 110")
+    s.add_argument("--tls-port", type=int, default=995, help="implicit-TLS port (0: none), default 995")
+    s.add_argument("--stls", choices=("yes", "no"), default="yes", help="offer STLS (and TLS at all), default yes")
+    s.add_argument("--apop", choices=("yes", "no"), default="no", help="offer APOP, default no")
+    s.add_argument("--user", required=True, help="the one mailbox user")
+    s.add_argument("--password", required=True, help="its password")
+    s.add_argument("--mbox", required=True, help="mbox file copied in as the user's INBOX")
+    t = sub.add_parser("stop", help="stop the instance started from DIR")
+    t.add_argument("--dir", required=True)
+    args = parser.parse_args()
+    if args.command == "start":
+        if not args.address.startswith("127."):
+            fail("only loopback addresses (127.0.0.0/8) are allowed")
+        start(args)
+    else:
+        stop(os.path.abspath(args.dir))
+
+
+if __name__ == "__main__":
+    main()
