@@ -166,9 +166,16 @@ std::string ConvertBetweenCharsets(std::string_view text, TMimeChar from, TMimeC
 std::string ConvertCharsetCore(std::string_view text, TMimeChar from, TMimeChar to, bool transliterate);
 
 // Built-in converters. UCS-2 and UCS-4 here are big-endian unless the charset says otherwise.
-// ToUcs2 drops byte-order marks (U+FEFF) and flips the byte order at a reversed one (U+FFFE).
+// ToUcs2: text in any charset to UCS-2 (single-byte charsets through their table, ISO-8859-1 without one;
+// values beyond 16 bits keep their low 16 bits). Byte-order marks (U+FEFF) are dropped; a reversed mark
+// (U+FFFE) is dropped too and, in UCS-2/UCS-4 input, flips the byte order of the units after it. A unit
+// cut off at the end reads as U+0000.
 std::string ToUcs2(std::string_view text, TMimeChar from);
+// FromUcs2: UCS-2 to any charset; for single-byte charsets the first table byte holding a character wins,
+// and a character without one becomes "_" (transliterate) or is dropped. A trailing odd byte is ignored.
 std::string FromUcs2(std::string_view ucs2, TMimeChar to, bool transliterate);
+// UTF-8 to UCS-4 without validation: a lead byte gives its payload bits, every following continuation byte
+// adds six (the low 32 bits are kept); overlong forms and surrogates pass. UCS-4 to standard UTF-8.
 std::string Utf8ToUcs4(std::string_view text);
 std::string Ucs4ToUtf8(std::string_view ucs4);
 // UTF-7 ("+" shift, base64 with "/") or, with modified set, the mailbox-name form ("&" shift, "," for "/").
