@@ -1,6 +1,7 @@
 // The blocking TCP socket against loopback peers scripted per test.
 #include "net/blocksock.h"
 
+#include <atomic>
 #include <chrono>
 #include <gtest/gtest.h>
 #include <string>
@@ -114,7 +115,8 @@ TEST(ReceiveLine, InterPacketTimeoutDecidesWhetherATricklingPeerKeepsTheReadAliv
         TTCPBlockSocket sock;
         sock.InterPacketTimeout = interPacket;
         Connect(sock, server);
-        const std::string line = sock.ReceiveLine(250);
+        // The pauses between the pieces add up to more than 200 ms, but each is far below 2000 ms.
+        const std::string line = sock.ReceiveLine(interPacket ? 2000 : 200);
         if (interPacket) {
             EXPECT_EQ(line, "abcd");
             EXPECT_EQ(sock.LastErrorCode, 0);
@@ -323,4 +325,22 @@ TEST(NegotiateTls, WithoutTlsSupportFailsWith10091AndTheTlsText) {
     EXPECT_FALSE(sock.Tls().TlsEnabled());
     sock.SendText("echo\r\n");
     EXPECT_EQ(sock.ReceiveLine(5000), "echo");
+}
+
+TEST(CloseConnection, PeerThatNeverStopsSendingDoesNotHoldTheClose) {
+    std::atomic<bool> done{false};
+    TlsTestServer server([&](TestConnection& c) {
+        const std::string block = "+OK " + std::string(65530, 'f') + "\r\n";
+        while (!done && c.Send(block)) {
+        }
+    });
+    TTCPBlockSocket sock;
+    Connect(sock, server);
+    EXPECT_EQ(sock.ReceiveLine(5000).substr(0, 3), "+OK");
+    std::this_thread::sleep_for(100ms);
+    const auto start = Clock::now();
+    sock.CloseConnection();
+    EXPECT_LT(MsSince(start), 3000);
+    EXPECT_EQ(sock.Handle(), -1);
+    done = true;
 }
