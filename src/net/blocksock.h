@@ -73,7 +73,8 @@ class TCustomSSL {
     // The plug-in's own last error: 0 = none.
     int32_t LastError = 0;
     std::string LastErrorDesc;
-    // True when the last failure was a time-out (the socket then reports 10060 rather than 10091).
+    // True when the last failure was a time-out (a send or receive then reports 10060 rather than 10091;
+    // a handshake that runs out of time fails with 10091 like any other).
     bool LastErrorTimedOut = false;
 
     // Settings.
