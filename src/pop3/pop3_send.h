@@ -75,9 +75,10 @@ class TPOP3Send : public TProtocolClient {
     bool AutoTLS = false; // upgrade with STLS after the greeting when the server offers it
     bool FullSSL = false; // TLS right after the TCP connect
 
-    // Bounds on what a server can make the client hold: one line, and one multi-line reply in total.
-    static constexpr int32_t kMaxLineLength = 64 * 1024 * 1024;
-    static constexpr size_t kMaxReplyBytes = 64u * 1024 * 1024;
+    // Bound of one multi-line reply held in FullResult (bytes plus a per-line overhead). A longer reply ends
+    // like a cut-off one: verdict 0, an empty last entry, the connection closed. One line is bounded by the
+    // socket's MaxLineLength (64 MB here), beyond which the read fails with 10055.
+    size_t MaxReplyBytes = 64u * 1024 * 1024;
 
   private:
     std::unique_ptr<TTCPBlockSocket> sock_;

@@ -35,6 +35,9 @@ class DovecotInstance {
     const std::string& Error() const { return error_; }
     const std::string& Dir() const { return dir_; }
     const DovecotOptions& Options() const { return options_; }
+    // The instance's log (logins name their method, e.g. "method=APOP") and the user's mbox in the store.
+    std::string Log() const;
+    std::string InboxPath() const;
 
   private:
     DovecotOptions options_;

@@ -1,0 +1,447 @@
+#include "pop3/pop3_send.h"
+
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+
+#include <algorithm>
+#include <chrono>
+
+#include "net/ssl_openssl.h"
+#include "support/scripted_pop3_server.h"
+#include "support/tls_test_server.h"
+
+namespace {
+
+// The APOP digest computed here independently of the client: lower-case hex MD5 of stamp + password.
+std::string ApopDigest(const std::string& stamp, const std::string& password) {
+    std::string data = stamp + password;
+    unsigned char md[EVP_MAX_MD_SIZE];
+    unsigned int len = 0;
+    EVP_Digest(data.data(), data.size(), md, &len, EVP_md5(), nullptr);
+    static const char* hex = "0123456789abcdef";
+    std::string out;
+    for (unsigned int i = 0; i < len; ++i) {
+        out += hex[md[i] >> 4];
+        out += hex[md[i] & 15];
+    }
+    return out;
+}
+
+bool Contains(const std::vector<std::string>& lines, const std::string& prefix) {
+    return std::any_of(lines.begin(), lines.end(),
+                       [&](const std::string& l) { return l.starts_with(prefix); });
+}
+
+class Pop3Client : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(LoadTlsLibrary()) << "OpenSSL could not be loaded"; }
+
+    // A client aimed at the server, with a short time-out so that a missing reply does not stall the suite.
+    static void Aim(TPOP3Send& pop, const ScriptedPop3Server& server, int timeoutMs = 5000) {
+        pop.TargetHost = server.Address();
+        pop.TargetPort = server.PortText();
+        pop.UserName = "joe";
+        pop.Password = "pw";
+        pop.Timeout = timeoutMs;
+    }
+    // Connects and reads the greeting, for tests of single commands.
+    static void Connect(TPOP3Send& pop, const ScriptedPop3Server& server) {
+        Aim(pop, server);
+        ASSERT_TRUE(pop.OpenConnection()) << pop.Sock().LastErrorText;
+        ASSERT_EQ(pop.ReadReply(false), 1);
+    }
+    static void ExpectServerDone(ScriptedPop3Server& server) {
+        EXPECT_TRUE(server.WaitDone());
+        EXPECT_TRUE(server.ScriptFinished());
+        for (const std::string& e : server.Errors())
+            ADD_FAILURE() << "server: " << e;
+    }
+};
+
+TEST_F(Pop3Client, ConstructorDefaults) {
+    TPOP3Send pop;
+    EXPECT_EQ(pop.TargetHost, "127.0.0.1");
+    EXPECT_EQ(pop.TargetPort, "110");
+    EXPECT_EQ(pop.IPInterface, "0.0.0.0");
+    EXPECT_EQ(pop.Timeout, 60000);
+    EXPECT_EQ(pop.AuthType, POP3AuthAll);
+    EXPECT_FALSE(pop.AutoTLS);
+    EXPECT_FALSE(pop.FullSSL);
+    EXPECT_TRUE(pop.Sock().ConvertLineEnd);
+    EXPECT_EQ(pop.Sock().MaxLineLength, 64 * 1024 * 1024);
+    EXPECT_EQ(pop.Sock().Owner, &pop);
+}
+
+// Greeting -> TimeStamp; with a time stamp the client logs in with APOP, otherwise with USER/PASS.
+TEST_F(Pop3Client, GreetingTimeStampDecidesTheLogin) {
+    struct Case {
+        std::string greeting;
+        std::string stamp;
+    } cases[] = {
+        {"+OK ready <12345.678>", "<12345.678>"},
+        {"+OK ready", ""},
+        {"+OK <>", "<>"},
+        {"+OK hello <abc", ""},
+        {"+OK hello <abc ", "<abc>"},
+        {"+OK hi < 1.2@host > there", "<1.2@host>"},
+        {"+OK <a><b>", "<a>"},
+        {"+OK <\t>", "<>"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.greeting);
+        std::string login = c.stamp.empty() ? "C: USER joe\nS: +OK\nC: PASS pw\nS: +OK in\n"
+                                            : "C: APOP joe " + ApopDigest(c.stamp, "pw") + "\nS: +OK in\n";
+        ScriptedPop3Server server("S: " + c.greeting + "\nC: CAPA\nS: -ERR no\n" + login);
+        {
+            TPOP3Send pop;
+            Aim(pop, server);
+            EXPECT_TRUE(pop.OpenSession());
+            EXPECT_EQ(pop.TimeStamp(), c.stamp);
+            EXPECT_EQ(pop.ResultString(), "+OK in");
+        }
+        ExpectServerDone(server);
+    }
+}
+
+// Reply bytes to "TOP 1 10" -> verdict, status line and body lines.
+TEST_F(Pop3Client, MultiLineReplies) {
+    struct Case {
+        const char* name;
+        std::string reply; // transcript directives for the reply
+        int code;
+        std::string status;
+        Lines body;
+    } cases[] = {
+        {"dot-unstuffing",
+         "R: +OK 4 lines\\r\\n..\\r\\n. x\\r\\n\\r\\nplain\\r\\n.\\r\\n",
+         1,
+         "+OK 4 lines",
+         {".", " x", "", "plain"}},
+        {"mixed line ends", "R: +OK\\nA: 1\\rB: 2\\n\\rC: 3\\r\\n.\\n", 1, "+OK", {"A: 1", "B: 2", "C: 3"}},
+        {"empty body", "S: +OK\nS: .", 1, "+OK", {}},
+        {"one byte at a time",
+         "-- bytewise\nS: +OK\nS: Subject: x\nS: ..dot\nS: .",
+         1,
+         "+OK",
+         {"Subject: x", ".dot"}},
+        {"error reply", "S: -ERR no such message", 0, "-ERR no such message", {}},
+        {"lower-case ok", "S: +ok fine\nS: line\nS: .", 0, "+ok fine", {}},
+        {"three-field line kept as sent", "S: +OK\nS: 1 abc def\nS: .", 1, "+OK", {"1 abc def"}},
+        {"cut inside the body", "-- cut 16\nS: +OK\nS: line1\nS: line2\nS: .", 0, "+OK", {"line1", ""}},
+        {"cut inside the status line", "-- cut 3\nS: +OK\nS: .", 0, "", {}},
+        {"closed after the status line", "-- cut 5\nS: +OK\nS: .", 0, "+OK", {""}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedPop3Server server("S: +OK hi\nC: TOP 1 10\n" + c.reply + "\n");
+        {
+            TPOP3Send pop;
+            Connect(pop, server);
+            EXPECT_EQ(pop.FetchTop(1, 10), c.code == 1);
+            EXPECT_EQ(pop.ResultCode(), c.code);
+            EXPECT_EQ(pop.ResultString(), c.status);
+            EXPECT_EQ(pop.FullResult(), c.body);
+        }
+        ExpectServerDone(server);
+    }
+}
+
+// Single-line replies put the status text after the first blank (or the whole line) into FullResult.
+TEST_F(Pop3Client, SingleLineReplies) {
+    struct Case {
+        std::string command;
+        std::string reply;
+        bool ok;
+        Lines full;
+    } cases[] = {
+        {"UIDL 3", "+OK 3 abc", true, {"3 abc"}},
+        {"DELE 1", "+OK", true, {"+OK"}},
+        {"DELE 2", "+OK  two blanks", true, {" two blanks"}},
+        {"DELE 7", "-ERR no such message", false, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        ScriptedPop3Server server("S: +OK hi\nC: " + c.command + "\nS: " + c.reply + "\n");
+        {
+            TPOP3Send pop;
+            Connect(pop, server);
+            bool ok = c.command.starts_with("UIDL") ? pop.ListUids(std::stoi(c.command.substr(5)))
+                                                    : pop.DeleteMessage(std::stoi(c.command.substr(5)));
+            EXPECT_EQ(ok, c.ok);
+            EXPECT_EQ(pop.ResultString(), c.reply);
+            EXPECT_EQ(pop.FullResult(), c.full);
+        }
+        ExpectServerDone(server);
+    }
+}
+
+TEST_F(Pop3Client, UidlListingAndCapabilities) {
+    ScriptedPop3Server server("S: +OK hi\n"
+                              "C: CAPA\nS: +OK\nS: USER\nS: STLSX\nS: sasl PLAIN\nS: .\n"
+                              "C: UIDL\nS: +OK\nS: 1 a\nS: 2 b\nS: .\n");
+    {
+        TPOP3Send pop;
+        Connect(pop, server);
+        ASSERT_TRUE(pop.QueryCapabilities());
+        EXPECT_EQ(pop.CapabilityList(), (Lines{"USER", "STLSX", "sasl PLAIN"}));
+        EXPECT_EQ(pop.FullResult(), pop.CapabilityList());
+        EXPECT_EQ(pop.FindCapability("stls"), "STLSX"); // a prefix match
+        EXPECT_EQ(pop.FindCapability("SASL"), "sasl PLAIN");
+        EXPECT_EQ(pop.FindCapability("UIDL"), "");
+        EXPECT_EQ(pop.FindCapability("TOP"), "");
+        ASSERT_TRUE(pop.ListUids(0));
+        EXPECT_EQ(pop.FullResult(), (Lines{"1 a", "2 b"}));
+        EXPECT_EQ(pop.CapabilityList().size(), 3u); // only CAPA replaces it
+    }
+    ExpectServerDone(server);
+}
+
+TEST_F(Pop3Client, RefusedCapaIsNoErrorForTheSession) {
+    ScriptedPop3Server server("S: +OK hi\nC: CAPA\nS: -ERR unknown command\nC: USER joe\nS: +OK\nC: PASS pw\n"
+                              "S: +OK logged in\n");
+    {
+        TPOP3Send pop;
+        Aim(pop, server);
+        pop.AutoTLS = true;
+        EXPECT_TRUE(pop.OpenSession());
+        EXPECT_TRUE(pop.CapabilityList().empty());
+    }
+    ExpectServerDone(server);
+}
+
+TEST_F(Pop3Client, WrongPasswordFailsTheSession) {
+    ScriptedPop3Server server("S: +OK hi\nC: CAPA\nS: +OK\nS: USER\nS: .\nC: USER joe\nS: +OK\nC: PASS pw\n"
+                              "S: -ERR [AUTH] Authentication failed.\n");
+    {
+        TPOP3Send pop;
+        Aim(pop, server);
+        EXPECT_FALSE(pop.OpenSession());
+        EXPECT_EQ(pop.ResultString(), "-ERR [AUTH] Authentication failed.");
+    }
+    ExpectServerDone(server);
+}
+
+TEST_F(Pop3Client, RefusedUserSendsNoPassword) {
+    ScriptedPop3Server server("S: +OK hi\nC: CAPA\nS: -ERR\nC: USER joe\nS: -ERR who?\n");
+    {
+        TPOP3Send pop;
+        Aim(pop, server);
+        EXPECT_FALSE(pop.OpenSession());
+    }
+    ExpectServerDone(server);
+}
+
+TEST_F(Pop3Client, RefusedStlsEndsTheSessionBeforeAnyLogin) {
+    ScriptedPop3Server server(
+        "S: +OK hi\nC: CAPA\nS: +OK\nS: STLS\nS: USER\nS: .\nC: STLS\nS: -ERR not now\n");
+    {
+        TPOP3Send pop;
+        Aim(pop, server);
+        pop.AutoTLS = true;
+        EXPECT_FALSE(pop.OpenSession());
+    }
+    ExpectServerDone(server); // an extra USER line would be reported by the server
+}
+
+TEST_F(Pop3Client, StlsNotUsedWithoutAutoTls) {
+    ScriptedPop3Server server(
+        "S: +OK hi\nC: CAPA\nS: +OK\nS: STLS\nS: .\nC: USER joe\nS: +OK\nC: PASS pw\nS: +OK\n");
+    {
+        TPOP3Send pop;
+        Aim(pop, server);
+        EXPECT_TRUE(pop.OpenSession());
+        EXPECT_FALSE(pop.Sock().Tls().TlsEnabled());
+    }
+    ExpectServerDone(server);
+}
+
+TEST_F(Pop3Client, StlsUpgradeThenCapaAgainThenLogin) {
+    ScriptedPop3Server server(
+        "S: +OK hi\nC: CAPA\nS: +OK\nS: STLS\nS: .\nC: STLS\nS: +OK go ahead\n-- stls\n"
+        "C: CAPA\nS: +OK\nS: USER\nS: UIDL\nS: .\nC: USER joe\nS: +OK\nC: PASS pw\nS: +OK\n"
+        "C: QUIT\nS: +OK bye\n");
+    {
+        TPOP3Send pop;
+        Aim(pop, server);
+        pop.AutoTLS = true;
+        ASSERT_TRUE(pop.OpenSession()) << pop.Sock().LastErrorText;
+        EXPECT_TRUE(pop.Sock().Tls().TlsEnabled());
+        EXPECT_EQ(pop.CapabilityList(), (Lines{"USER", "UIDL"}));
+        EXPECT_TRUE(pop.CloseSession());
+        EXPECT_FALSE(pop.DeleteMessage(1)); // the session is closed
+        EXPECT_EQ(pop.ResultCode(), 0);
+    }
+    ExpectServerDone(server);
+}
+
+TEST_F(Pop3Client, ImplicitTlsBeforeTheGreeting) {
+    ScriptedPop3Server server(
+        "-- stls\nS: +OK secure\nC: CAPA\nS: -ERR\nC: USER joe\nS: +OK\nC: PASS pw\nS: +OK\n");
+    {
+        TPOP3Send pop;
+        Aim(pop, server);
+        pop.FullSSL = true;
+        pop.AutoTLS = true; // no STLS capability offered, so none is sent
+        ASSERT_TRUE(pop.OpenSession()) << pop.Sock().LastErrorText;
+        EXPECT_TRUE(pop.Sock().Tls().TlsEnabled());
+    }
+    ExpectServerDone(server);
+}
+
+TEST_F(Pop3Client, RefusedApopReconnectsForUserPass) {
+    std::string digest = ApopDigest("<1.2@h>", "pw");
+    ScriptedPop3Server server("S: +OK hi <1.2@h>\nC: CAPA\nS: +OK\nS: TOP\nS: .\nC: APOP joe " + digest +
+                              "\nS: -ERR [AUTH] no\n-- accept\nS: +OK again <3.4@h>\nC: USER joe\nS: +OK\n"
+                              "C: PASS pw\nS: +OK in\n");
+    {
+        TPOP3Send pop;
+        Aim(pop, server);
+        EXPECT_TRUE(pop.OpenSession());
+        EXPECT_EQ(pop.TimeStamp(), "<1.2@h>"); // kept from the first greeting
+        EXPECT_EQ(pop.CapabilityList(), Lines{"TOP"});
+    }
+    ExpectServerDone(server);
+    EXPECT_EQ(server.Connections(), 2);
+}
+
+// After STLS on the first connection, the reconnect for USER/PASS upgrades before any login command.
+TEST_F(Pop3Client, RefusedApopReconnectKeepsTls) {
+    std::string first =
+        "S: +OK hi <1.2@h>\nC: CAPA\nS: +OK\nS: STLS\nS: .\nC: STLS\nS: +OK\n-- stls\n"
+        "C: CAPA\nS: +OK\nS: .\nC: APOP joe *\nS: -ERR no\n-- accept\nS: +OK again\nC: STLS\n";
+    struct Case {
+        const char* name;
+        std::string rest;
+        bool ok;
+    } cases[] = {
+        {"upgraded again", "S: +OK\n-- stls\nC: USER joe\nS: +OK\nC: PASS pw\nS: +OK\n", true},
+        {"upgrade refused: no login", "S: -ERR no TLS today\n", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedPop3Server server(first + c.rest);
+        {
+            TPOP3Send pop;
+            Aim(pop, server);
+            pop.AutoTLS = true;
+            EXPECT_EQ(pop.OpenSession(), c.ok);
+            EXPECT_EQ(pop.Sock().Tls().TlsEnabled(), c.ok);
+        }
+        ExpectServerDone(server);
+        EXPECT_FALSE(Contains(server.Received(), "USER") && !c.ok);
+    }
+}
+
+TEST_F(Pop3Client, AuthTypeLimitsTheLoginMethods) {
+    std::string digest = ApopDigest("<9@h>", "pw");
+    struct Case {
+        const char* name;
+        TPOP3AuthType type;
+        std::string script;
+        bool ok;
+        int connections;
+    } cases[] = {
+        {"APOP only, no time stamp: nothing sent", POP3AuthAPOP, "S: +OK hi\nC: CAPA\nS: -ERR\n", false, 1},
+        {"APOP only, refused: reconnect, no USER", POP3AuthAPOP,
+         "S: +OK hi <9@h>\nC: CAPA\nS: -ERR\nC: APOP joe " + digest + "\nS: -ERR\n-- accept\nS: +OK again\n",
+         false, 2},
+        {"APOP only, accepted", POP3AuthAPOP,
+         "S: +OK hi <9@h>\nC: CAPA\nS: -ERR\nC: APOP joe " + digest + "\nS: +OK\n", true, 1},
+        {"USER/PASS only despite a time stamp", POP3AuthLogin,
+         "S: +OK hi <9@h>\nC: CAPA\nS: -ERR\nC: USER joe\nS: +OK\nC: PASS pw\nS: +OK\n", true, 1},
+        {"refused APOP, reconnect refused", POP3AuthAll,
+         "S: +OK hi <9@h>\nC: CAPA\nS: -ERR\nC: APOP joe " + digest + "\nS: -ERR\n-- accept\nS: -ERR busy\n",
+         false, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedPop3Server server(c.script);
+        {
+            TPOP3Send pop;
+            Aim(pop, server);
+            pop.AuthType = c.type;
+            EXPECT_EQ(pop.OpenSession(), c.ok);
+        }
+        ExpectServerDone(server);
+        EXPECT_EQ(server.Connections(), c.connections);
+    }
+}
+
+TEST_F(Pop3Client, SilentServerTimesOut) {
+    ScriptedPop3Server server("-- silent\n");
+    TPOP3Send pop;
+    Aim(pop, server, 300);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(pop.OpenSession());
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+                  .count();
+    EXPECT_EQ(pop.Sock().LastErrorCode, 10060);
+    EXPECT_EQ(pop.ResultString(), "");
+    EXPECT_EQ(pop.ResultCode(), 0);
+    EXPECT_GE(ms, 250);
+    EXPECT_LT(ms, 5000);
+}
+
+// A body cut off by a time-out: its late rest (and a stale "+OK") must not be read as the next reply.
+TEST_F(Pop3Client, LateRestOfACutReplyIsNotTakenForTheNextOne) {
+    ScriptedPop3Server server("S: +OK hi\nC: TOP 1 10\nS: +OK\nS: Subject: a\n-- delay 800\nS: rest\nS: .\n"
+                              "S: +OK stale\n-- silent\n");
+    TPOP3Send pop;
+    Connect(pop, server);
+    pop.Timeout = 200;
+    EXPECT_FALSE(pop.FetchTop(1, 10));
+    EXPECT_EQ(pop.Sock().LastErrorCode, 10060);
+    EXPECT_EQ(pop.FullResult(), (Lines{"Subject: a", ""}));
+    pop.Timeout = 2000;
+    EXPECT_FALSE(pop.DeleteMessage(1));
+    EXPECT_EQ(pop.ResultCode(), 0);
+    EXPECT_EQ(pop.ResultString(), "");
+    EXPECT_FALSE(Contains(server.Received(), "DELE"));
+}
+
+TEST_F(Pop3Client, OverlongLineEndsTheReplyWith10055) {
+    ScriptedPop3Server server("S: +OK hi\nC: TOP 1 10\nS: +OK\nS: " + std::string(5000, 'x') + "\nS: .\n");
+    TPOP3Send pop;
+    Connect(pop, server);
+    pop.Sock().MaxLineLength = 1000;
+    EXPECT_FALSE(pop.FetchTop(1, 10));
+    EXPECT_EQ(pop.Sock().LastErrorCode, 10055);
+    EXPECT_EQ(pop.FullResult(), Lines{""});
+}
+
+TEST_F(Pop3Client, OversizedReplyIsCutAndTheConnectionClosed) {
+    std::string body;
+    for (int i = 0; i < 2000; ++i)
+        body += "S: line " + std::to_string(i) + "\n";
+    ScriptedPop3Server server("S: +OK hi\nC: TOP 1 10\nS: +OK\n" + body + "S: .\nC: DELE 1\nS: +OK stale\n");
+    TPOP3Send pop;
+    Connect(pop, server);
+    pop.MaxReplyBytes = 10000;
+    EXPECT_FALSE(pop.FetchTop(1, 10));
+    EXPECT_EQ(pop.ResultCode(), 0);
+    ASSERT_FALSE(pop.FullResult().empty());
+    EXPECT_LT(pop.FullResult().size(), 2000u);
+    EXPECT_EQ(pop.FullResult().back(), "");
+    EXPECT_FALSE(pop.DeleteMessage(1));
+}
+
+TEST_F(Pop3Client, ConnectionFailures) {
+    TPOP3Send pop;
+    pop.TargetPort = std::to_string(UnusedLoopbackPort());
+    EXPECT_FALSE(pop.OpenSession());
+    EXPECT_EQ(pop.Sock().LastErrorCode, 10061);
+    EXPECT_FALSE(pop.DeleteMessage(1)); // never connected
+    EXPECT_EQ(pop.ResultCode(), 0);
+    EXPECT_FALSE(pop.CloseSession());
+}
+
+TEST_F(Pop3Client, TlsAgainstAPlainServerFails) {
+    ScriptedPop3Server server("S: +OK plain text\n-- silent\n");
+    TPOP3Send pop;
+    Aim(pop, server, 2000);
+    pop.FullSSL = true;
+    EXPECT_FALSE(pop.OpenSession());
+    EXPECT_NE(pop.Sock().LastErrorCode, 0);
+}
+
+} // namespace
