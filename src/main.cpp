@@ -2,39 +2,68 @@
 #include "cli/config_file.h"
 #include "cli/help_text.h"
 #include "cli/params.h"
-
-#include <cstdio>
+#include "cli/quit.h"
+#include "mime/basic/header_values.h"
+#include "net/ssl_openssl.h"
+#include "search/mailbox.h"
+#include "search/message_search.h"
+#include "search/view_delete.h"
 
 namespace {
 
-// Exit code of a mailbox action that this build cannot run yet (outside quit's table of 0 to 22).
-constexpr int actionUnavailableCode = 23;
-
-// The mailbox actions: open the mailbox, run find, view or delete, close the session.
-int runMailboxAction() {
-    std::fputs("maildig: this action is not available in this build.\n", stderr);
-    return actionUnavailableCode;
+// The mailbox actions: log in, list the UIDs, run find, view or delete, and end the session with QUIT.
+// Every failure ends the process inside quit, without QUIT, so a failed run never commits a deletion.
+int runMailboxAction()
+{
+    openMailbox();
+    getMessageList();
+    switch (params.action) {
+    case find_action:
+        findMessages();
+        break;
+    case view_action:
+        viewByUid();
+        break;
+    case delete_action:
+        deleteByUid();
+        break;
+    default:
+        quit(13);
+    }
+    const bool committed = pop->CloseSession();
+    pop.reset();
+    // The server removes a message marked with DELE only when it acknowledges QUIT; anything else means the
+    // message is still there.
+    if (params.action == delete_action && !committed) quit(17);
+    return 0;
 }
 
 } // namespace
 
-int main(int argc, char* argv[]) {
-    // --- Start-up: socket interface, OpenSSL loading and the month-name table go here. ---
+int main(int argc, char* argv[])
+{
+    // Start-up: OpenSSL (TLS for every socket made from now on, when the library loads) and the user's locale
+    // with its month names for the date parser.
+    StartNetwork();
+    InitMonthNames();
 
     parseCmdLine(argc, argv);
     if (params.verbose) printParams();
 
+    int code = 0;
     switch (params.action) {
     case help_action:
         printHelp();
-        return 0;
+        break;
     case version_action:
         printVersion();
-        return 0;
+        break;
     case write_action:
         writeConfig();
-        return 0;
+        break;
     default:
-        return runMailboxAction();
+        code = runMailboxAction();
     }
+    StopNetwork();
+    return code;
 }
