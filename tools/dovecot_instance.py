@@ -135,6 +135,8 @@ mail_location = mbox:{d}/mail/%u:INBOX={d}/mail/%u/inbox
 mbox_write_locks = fcntl
 mail_fsync = never
 pop3_uidl_format = %08Xu%08Xv
+# A message that carries an X-UIDL header keeps that UID (test and demo mailboxes name their messages so).
+pop3_reuse_xuidl = yes
 passdb {{
   driver = passwd-file
   args = scheme=PLAIN username_format=%u {d}/passwd
