@@ -164,8 +164,12 @@ service stats {{
     mode = 0666
   }}
 }}
+# No growing delay after failed logins (the auth penalty goes through this socket).
 service anvil {{
   chroot =
+  unix_listener anvil-auth-penalty {{
+    mode = 0
+  }}
 }}
 """.format(name=os.path.basename(d), d=d, address=args.address, ssl="yes" if tls else "no",
            sslfiles="ssl_cert = <{0}/cert.pem\nssl_key = <{0}/key.pem".format(d) if tls else "",
