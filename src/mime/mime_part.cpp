@@ -256,7 +256,34 @@ void TMimePart::ReadPartHeaders() {
     if (lastSep != std::string::npos) FileName.erase(0, lastSep + 1);
 }
 
+namespace {
+
+// Splitting copies the lines of every sub-part out of its parent, so a chain of nested parts copies
+// the message once per level. The copies made while splitting one tree are limited to this many
+// times the message plus a fixed allowance (far beyond what real messages need); parts met after
+// that are kept unsplit, as at the nesting limit, so memory stays proportional to the message.
+constexpr std::size_t kSplitCopyFactor = 8;
+constexpr std::size_t kSplitCopyAllowance = std::size_t{16} << 20;
+constexpr std::size_t kLineOverhead = sizeof(std::string);
+
+std::size_t LineCost(const std::string& line) {
+    return line.size() + kLineOverhead;
+}
+
+void Spend(std::size_t& budget, std::size_t cost) {
+    budget -= std::min(budget, cost);
+}
+
+} // namespace
+
 void TMimePart::SplitParts() {
+    std::size_t budget = kSplitCopyAllowance;
+    for (const std::string& line : Lines)
+        budget += kSplitCopyFactor * LineCost(line);
+    SplitWithin(budget);
+}
+
+void TMimePart::SplitWithin(std::size_t& budget) {
     Reset();
     const std::size_t n = Lines.size();
     std::size_t i = 0;
@@ -270,6 +297,7 @@ void TMimePart::SplitParts() {
 
     const std::string dashBoundary = "--" + Boundary;
     const std::string closeBoundary = dashBoundary + "--";
+    const bool split = CanSplitFurther() && budget > 0;
 
     if (FPrimaryCode == MP_MULTIPART) {
         while (i < n) {
@@ -281,14 +309,15 @@ void TMimePart::SplitParts() {
         // Every round but the first consumes at least one line, so the loop ends with the lines.
         for (;;) {
             const std::string* last = nullptr;
-            if (CanSplitFurther()) {
+            if (split) {
                 TMimePart* sub = NewSubPart();
                 while (i < n) {
                     last = &Lines[i++];
                     if (last->starts_with(dashBoundary)) break;
                     sub->Lines.push_back(*last);
+                    Spend(budget, LineCost(*last));
                 }
-                sub->SplitParts();
+                sub->SplitWithin(budget);
             } else if (i < n) {
                 last = &Lines[i++];
                 PartBody.push_back(*last);
@@ -298,15 +327,17 @@ void TMimePart::SplitParts() {
     }
 
     bool embeddedSplit = false;
-    if (FPrimaryCode == MP_MESSAGE && CanSplitFurther()) {
+    if (FPrimaryCode == MP_MESSAGE && split) {
         embeddedSplit = true;
         TMimePart* sub = NewSubPart();
         while (i < n && TrimRight(Lines[i]).empty())
             ++i;
         sub->Lines.reserve(n - i);
-        for (; i < n; ++i)
+        for (; i < n; ++i) {
             sub->Lines.emplace_back(TrimRight(Lines[i]));
-        sub->SplitParts();
+            Spend(budget, LineCost(sub->Lines.back()));
+        }
+        sub->SplitWithin(budget);
     }
 
     if (FPrimaryCode != MP_MULTIPART && !embeddedSplit) {

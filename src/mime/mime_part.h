@@ -91,6 +91,8 @@ class TMimePart {
     bool CanSplitFurther() const;
 
     // Builds Headers, the content fields, PartBody, PrePart, PostPart and the sub-part tree from Lines.
+    // Splitting stops at MimeMaxNesting levels, and also once the sub-parts hold several times the
+    // bytes of Lines; parts beyond either limit keep their body unsplit in PartBody.
     void SplitParts();
     // Derives the content fields from Headers.
     void ReadPartHeaders();
@@ -108,4 +110,6 @@ class TMimePart {
     std::vector<std::unique_ptr<TMimePart>> FSubParts;
 
     void SetAttachFrom(std::string_view line);
+    // SplitParts with a limit on the bytes still to be copied into sub-parts of the tree.
+    void SplitWithin(std::size_t& budget);
 };

@@ -174,7 +174,7 @@ TEST(HostileMessage, ThousandsOfNestedLevelsParseWithoutCrashing) {
     int depth = 0;
     for (const TMimePart* p = &mess.MessagePart(); p->CountSubParts() > 0; p = p->SubPartAt(0))
         ++depth;
-    EXPECT_EQ(depth, MimeMaxNesting);
+    EXPECT_LE(depth, MimeMaxNesting);
     mess.Reset(); // frees the tree
     EXPECT_EQ(mess.MessagePart().CountSubParts(), 0);
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -305,8 +306,9 @@ TEST(SplitParts, ResetKeepsLinesAndLevels) {
     EXPECT_EQ(part.SubPartAt(0)->DefaultCharset, "UTF-8");
 }
 
-// Lines of a multipart nested `depth` levels deep, one text part at the bottom.
-Lines NestedMultiparts(int depth) {
+// Lines of a multipart nested `depth` levels deep, one text part at the bottom ("bottom" and then
+// `extra` lines of 100 x).
+Lines NestedMultiparts(int depth, std::size_t extra = 0) {
     Lines lines;
     for (int k = 0; k < depth; ++k) {
         lines.push_back("Content-Type: multipart/mixed; boundary=b" + std::to_string(k) + "x");
@@ -316,38 +318,65 @@ Lines NestedMultiparts(int depth) {
     lines.push_back("Content-Type: text/plain");
     lines.push_back("");
     lines.push_back("bottom");
+    lines.insert(lines.end(), extra, std::string(100, 'x'));
     for (int k = depth - 1; k >= 0; --k)
         lines.push_back("--b" + std::to_string(k) + "x--");
     return lines;
 }
 
+// Follows the first sub-parts down to the deepest part; returns it and its depth.
+std::pair<const TMimePart*, int> Deepest(const TMimePart& root) {
+    const TMimePart* p = &root;
+    int depth = 0;
+    for (; p->CountSubParts() > 0; p = p->SubPartAt(0))
+        ++depth;
+    return {p, depth};
+}
+
 TEST(SplitParts, HostileNestingIsCappedNotFatal) {
-    for (const bool message : {false, true}) {
-        SCOPED_TRACE(message ? "message/rfc822" : "multipart");
-        Lines lines;
-        if (message) {
-            for (int k = 0; k < 3000; ++k) {
-                lines.push_back("Content-Type: message/rfc822");
+    // A few levels past the cap stop at the cap; thousands of levels stop at the copy limit first.
+    for (const int levels : {150, 3000}) {
+        for (const bool message : {false, true}) {
+            SCOPED_TRACE(std::to_string(levels) + (message ? " message/rfc822" : " multipart"));
+            Lines lines;
+            if (message) {
+                for (int k = 0; k < levels; ++k) {
+                    lines.push_back("Content-Type: message/rfc822");
+                    lines.push_back("");
+                }
                 lines.push_back("");
+                lines.push_back("bottom");
+            } else {
+                lines = NestedMultiparts(levels);
             }
-            lines.push_back("");
-            lines.push_back("bottom");
-        } else {
-            lines = NestedMultiparts(3000);
+            TMimePart root;
+            Split(root, std::move(lines));
+            const auto [p, depth] = Deepest(root);
+            if (levels == 150) {
+                EXPECT_EQ(depth, MimeMaxNesting);
+                EXPECT_FALSE(p->CanSplitFurther());
+            } else {
+                EXPECT_GT(depth, 10);
+                EXPECT_LT(depth, MimeMaxNesting);
+            }
+            // The rest is kept unsplit, not lost.
+            ASSERT_FALSE(p->PartBody.empty());
+            EXPECT_EQ(p->PartBody.back(), message ? "bottom" : "--b" + std::to_string(depth) + "x--");
         }
-        TMimePart root;
-        Split(root, std::move(lines));
-        const TMimePart* p = &root;
-        int depth = 0;
-        while (p->CountSubParts() > 0) {
-            p = p->SubPartAt(0);
-            ++depth;
-        }
-        EXPECT_EQ(depth, MimeMaxNesting);
-        EXPECT_FALSE(p->CanSplitFurther());
-        EXPECT_FALSE(p->PartBody.empty()); // the rest is kept unsplit, not lost
-        EXPECT_EQ(p->PartBody.back(), message ? "bottom" : "--b100x--");
     }
+}
+
+TEST(SplitParts, CopiesStayProportionalToTheMessage) {
+    // Forty nested levels above an 8 MB body would copy it forty times; the split stops earlier and
+    // the deepest part keeps the body.
+    TMimePart root;
+    Split(root, NestedMultiparts(40, 80000));
+    const auto [p, depth] = Deepest(root);
+    EXPECT_LT(depth, 20);
+    std::size_t bodyLines = 0;
+    for (const std::string& line : p->PartBody)
+        bodyLines += line == std::string(100, 'x');
+    EXPECT_EQ(bodyLines, 80000u);
 }
 
 TEST(SplitParts, NestingBelowTheCapSplitsAsUsual) {
