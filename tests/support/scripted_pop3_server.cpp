@@ -302,7 +302,7 @@ void ScriptedPop3Server::Run() {
     };
     auto recordRest = [&] {
         std::string line;
-        while (!stopped && readLine(line)) {
+        if (!stopped && readLine(line)) {
             Record(line);
             AddError("unexpected line after the end of the script: " + line);
         }

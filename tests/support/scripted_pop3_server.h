@@ -27,7 +27,9 @@ struct Pop3Step {
     long cutAfter = -1;    // Send: send only this many bytes, then close the connection (-1: send all)
 };
 
-// A script is a list of steps. The server accepts the first connection before the first step.
+// A script is a list of steps. The server accepts the first connection before the first step. After the last
+// step it waits for the client to close; a further client line is recorded, counts as an error and ends the
+// session, as does a line that differs from the expected one.
 // Transcript text, one directive per line (blank lines and lines starting with "#" are ignored):
 //   S: text        reply line: text + CR LF (consecutive S: lines form one reply, sent in one burst)
 //   R: text        raw reply bytes with escapes \r \n \t \\ \xHH, no line end added
