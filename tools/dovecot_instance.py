@@ -17,18 +17,23 @@ TLS listeners need --stls yes (Dovecot offers STLS whenever TLS is configured). 
 in the greeting and accepts APOP logins. Failed logins are answered at once (no delay). Binding ports below 1024
 needs root; Dovecot runs as root here and its mail processes as the user nobody.
 
-stop stops exactly the instance whose pid file is in DIR (no-op when none runs).
+Dovecot's unprivileged processes must reach the files: when some folder above DIR is not searchable by all
+users (a private home folder), the instance lives in /tmp/maildig-dovecot-<hash of DIR> instead, and DIR holds
+links to its dovecot.log and mail store.
+
+stop stops exactly the instance whose pid file belongs to DIR (no-op when none runs).
 """
 
 import argparse
 import os
 import pwd
-import grp
+import hashlib
 import shutil
 import signal
 import socket
 import subprocess
 import sys
+import tempfile
 import time
 
 MAIL_USER = "nobody"
@@ -68,7 +73,34 @@ def alive(pid):
         return False
 
 
+def searchable(path):
+    """Whether Dovecot's unprivileged processes can reach path (every folder on the way searchable by all)."""
+    while path != "/":
+        if not os.stat(path).st_mode & 0o001:
+            return False
+        path = os.path.dirname(path)
+    return True
+
+
+def instance_home(directory):
+    """Where the instance really lives: DIR itself, or (when Dovecot's unprivileged processes cannot reach DIR,
+    e.g. below a private home folder) a folder under /tmp named after DIR."""
+    directory = os.path.abspath(directory)
+    if searchable(directory):
+        return directory
+    digest = hashlib.sha1(directory.encode()).hexdigest()[:12]
+    home = os.path.join(tempfile.gettempdir(), "maildig-dovecot-" + digest)
+    os.makedirs(home, mode=0o711, exist_ok=True)
+    os.chmod(home, 0o711)
+    if not searchable(home):
+        fail("neither %s nor %s is reachable for Dovecot's unprivileged processes" % (directory, home))
+    return home
+
+
 def stop(directory):
+    if not os.path.isdir(directory):
+        return
+    directory = instance_home(directory)
     pid = read_pid(directory)
     if pid is None or not alive(pid):
         return
@@ -195,6 +227,7 @@ def start(args):
         fail("the dovecot program is not installed")
     os.makedirs(d, exist_ok=True)
     stop(d)
+    d = instance_home(d)
     for sub in ("run", "state", "mail"):
         path = os.path.join(d, sub)
         shutil.rmtree(path, ignore_errors=True)
@@ -202,14 +235,16 @@ def start(args):
     log = os.path.join(d, "dovecot.log")
     if os.path.exists(log):
         os.remove(log)
+    if d != os.path.abspath(args.dir):
+        # Log and mail store stay reachable from DIR.
+        for name in ("dovecot.log", "mail"):
+            link = os.path.join(os.path.abspath(args.dir), name)
+            if os.path.islink(link) or os.path.isfile(link):
+                os.remove(link)
+            elif os.path.isdir(link):
+                shutil.rmtree(link)
+            os.symlink(os.path.join(d, name), link)
     nobody = pwd.getpwnam(MAIL_USER)
-    # The mail processes run as nobody: every folder above the store must be searchable by it.
-    path = d
-    while path != "/":
-        mode = os.stat(path).st_mode
-        if not mode & 0o001:
-            fail("%s is not searchable by the user %s, so the mail store cannot live below it" % (path, MAIL_USER))
-        path = os.path.dirname(path)
     home = os.path.join(d, "mail", args.user)
     os.makedirs(home)
     try:
