@@ -185,6 +185,25 @@ TEST_F(Dovecot, DeleteTakesEffectOnlyWithQuit) {
     ASSERT_EQ(after.size(), 2u);
     EXPECT_EQ(after[0].substr(2), before[1].substr(2)); // the UIDs stay, the numbers move up
     EXPECT_EQ(after[1].substr(2), before[2].substr(2));
+    {
+        TPOP3Send pop;
+        Aim(pop, kDeleteAddress, "110");
+        ASSERT_TRUE(pop.OpenSession());
+        EXPECT_TRUE(pop.DeleteMessage(1));
+        EXPECT_TRUE(pop.DeleteMessage(2));
+        EXPECT_TRUE(pop.CloseSession());
+    }
+    EXPECT_EQ(listing(), Lines{}); // an empty mailbox lists nothing, successfully
+}
+
+TEST_F(Dovecot, TlsFromTheFirstByteFailsOnThePlainPort) {
+    TPOP3Send pop;
+    Aim(pop, kAddress, "110");
+    pop.FullSSL = true;
+    pop.Sock().Tls().HandshakeTimeout = 10000;
+    EXPECT_FALSE(pop.OpenSession());
+    EXPECT_NE(pop.Sock().LastErrorCode, 0);
+    EXPECT_EQ(pop.ResultString(), "");
 }
 
 } // namespace
