@@ -332,6 +332,22 @@ TEST_F(Pop3Client, RefusedApopReconnectKeepsTls) {
     }
 }
 
+// Without OpenSSL there is no MD5: the APOP attempt fails unsent and the refused-APOP path reconnects.
+TEST_F(Pop3Client, WithoutOpenSslApopFallsBackToUserPass) {
+    UnloadTlsLibrary();
+    ScriptedPop3Server server(
+        "S: +OK hi <1@h>\nC: CAPA\nS: -ERR\n-- accept\nS: +OK again\nC: USER joe\nS: +OK\n"
+        "C: PASS pw\nS: +OK\n");
+    {
+        TPOP3Send pop;
+        Aim(pop, server);
+        EXPECT_TRUE(pop.OpenSession());
+    }
+    ExpectServerDone(server);
+    EXPECT_EQ(server.Connections(), 2);
+    EXPECT_TRUE(LoadTlsLibrary());
+}
+
 TEST_F(Pop3Client, AuthTypeLimitsTheLoginMethods) {
     std::string digest = ApopDigest("<9@h>", "pw");
     struct Case {
