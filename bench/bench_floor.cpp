@@ -106,7 +106,7 @@ int main(int argc, char* argv[]) {
         numbers.push_back(line.substr(0, line.find(' ')));
 
     // Keep up to `window` TOP commands sent and not yet answered; the replies come back in order.
-    const std::string suffix = " " + std::to_string(lines) + "\r\n";
+    const std::string suffix = std::string(" ").append(std::to_string(lines)).append("\r\n");
     size_t sent = 0;
     std::string batch;
     for (size_t done = 0; done < numbers.size(); ++done) {
