@@ -65,6 +65,18 @@ TEST(ScriptedPop3Server, ReportsUnexpectedAndExtraLines) {
     }
 }
 
+// A client that connects and never reads a large reply: the server still stops when it is destroyed.
+TEST(ScriptedPop3Server, StopsWhileTheClientReadsNothing) {
+    TTCPBlockSocket sock;
+    {
+        ScriptedPop3Server server("S: +OK hi\nR: " + std::string(8 << 20, 'x') + "\n");
+        sock.ConnectTo(server.Address(), server.PortText());
+        ASSERT_EQ(sock.LastErrorCode, 0);
+        EXPECT_FALSE(server.WaitDone(200));
+    }
+    sock.CloseConnection();
+}
+
 TEST(ScriptedPop3Server, RejectsBadTranscripts) {
     for (const char* bad : {"X: what", "-- cut", "-- dance", "R: \\q"})
         EXPECT_THROW(Pop3Script::Parse(bad), std::invalid_argument) << bad;

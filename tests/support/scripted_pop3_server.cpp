@@ -12,6 +12,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <fstream>
@@ -254,8 +255,8 @@ void ScriptedPop3Server::Run() {
     bool stopped = false;
 
     // Waits until fd is readable (or the server is told to stop); false on stop or time-out.
-    auto waitFor = [&](int fd, int ms) {
-        pollfd fds[2] = {{stopPipe_[0], POLLIN, 0}, {fd, POLLIN, 0}};
+    auto waitFor = [&](int fd, int ms, short events = POLLIN) {
+        pollfd fds[2] = {{stopPipe_[0], POLLIN, 0}, {fd, events, 0}};
         int n = poll(fds, fd >= 0 ? 2 : 1, ms);
         if (n > 0 && fds[0].revents) stopped = true;
         return n > 0 && !stopped && fd >= 0 && fds[1].revents != 0;
@@ -273,7 +274,10 @@ void ScriptedPop3Server::Run() {
     auto sendBytes = [&](const char* p, size_t n) {
         if (conn.ssl) return n == 0 || SSL_write(conn.ssl, p, static_cast<int>(n)) > 0;
         while (n > 0) {
-            ssize_t w = ::send(conn.fd, p, n, MSG_NOSIGNAL);
+            // A client that stops reading must not keep the server from stopping.
+            if (!waitFor(conn.fd, -1, POLLOUT)) return false;
+            ssize_t w = ::send(conn.fd, p, n, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) continue;
             if (w <= 0) return false;
             p += w;
             n -= static_cast<size_t>(w);
