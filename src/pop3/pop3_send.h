@@ -39,7 +39,9 @@ class TPOP3Send : public TProtocolClient {
     // handshake.
     bool OpenConnection();
     // Connects, reads the greeting and its time stamp, asks CAPA, upgrades with STLS when AutoTLS and
-    // offered, and logs in as AuthType allows. True when a login succeeded.
+    // offered, and logs in as AuthType allows. After a refused APOP it reconnects once for USER/PASS,
+    // protected the same way as the first connection (TLS at once, or STLS before any login command) or not
+    // at all. True when a login succeeded.
     bool OpenSession();
     // "QUIT", then the connection is closed whatever the reply.
     bool CloseSession();
