@@ -221,7 +221,10 @@ TEST(ScriptedLogin, PlainTextServerOnAnotherPortFailsTheTlsStart) {
     ScriptedPop3ServerOptions o;
     o.address = "127.0.0.36";
     Pop3Script script;
-    script.steps = {send("+OK plain text here\r\n")};
+    // A real plain-text server answers the TLS hello like any unknown command.
+    Pop3Step answer = send("-ERR unknown command\r\n");
+    answer.delayMs = 300;
+    script.steps = {send("+OK plain text here\r\n"), answer};
     ScriptedPop3Server server(script, o);
     RunResult r = runMaildig({"-l", "127.0.0.36,tester,secret," + server.PortText(), "x"});
     EXPECT_EQ(r.exitCode, 10);
