@@ -50,9 +50,9 @@ class Servers : public ::testing::Environment {
     void SetUp() override {
         unavailable = DovecotInstance::Unavailable();
         if (!unavailable.empty()) return;
-        plain = start({.address = "127.0.0.21", .plainPort = 110, .tlsPort = 0, .stls = false});
-        stls = start({.address = "127.0.0.22", .plainPort = 110, .tlsPort = 995, .stls = true});
-        apop = start({.address = "127.0.0.23", .plainPort = 110, .tlsPort = 0, .stls = false, .apop = true});
+        plain = start({.address = "127.0.0.51", .plainPort = 110, .tlsPort = 0, .stls = false});
+        stls = start({.address = "127.0.0.52", .plainPort = 110, .tlsPort = 995, .stls = true});
+        apop = start({.address = "127.0.0.53", .plainPort = 110, .tlsPort = 0, .stls = false, .apop = true});
     }
     void TearDown() override {
         plain.reset();
@@ -144,23 +144,23 @@ void expectFindCases(const std::string& login) {
 }
 
 TEST_F(FindOverDovecot, PlainTextOnPort110) {
-    expectFindCases("127.0.0.21,tester,secret");
+    expectFindCases("127.0.0.51,tester,secret");
 }
 
 TEST_F(FindOverDovecot, StlsUpgradeOnPort110) {
-    expectFindCases("127.0.0.22,tester,secret,110");
+    expectFindCases("127.0.0.52,tester,secret,110");
 }
 
 TEST_F(FindOverDovecot, TlsFromTheFirstByteOnPort995) {
-    expectFindCases("127.0.0.22,tester,secret,995");
+    expectFindCases("127.0.0.52,tester,secret,995");
 }
 
 TEST_F(FindOverDovecot, ApopLogin) {
-    expectFindCases("127.0.0.23,tester,secret");
+    expectFindCases("127.0.0.53,tester,secret");
 }
 
 TEST_F(FindOverDovecot, VerboseLinesOfAWalk) {
-    RunResult r = runMaildig({"-l", "127.0.0.21,tester,secret", "--verbose", "-m", "1", "zebra"});
+    RunResult r = runMaildig({"-l", "127.0.0.51,tester,secret", "--verbose", "-m", "1", "zebra"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out, "msg-photo\n");
     const std::string expectedTail = "Opening mailbox...\n"
@@ -179,7 +179,7 @@ TEST_F(FindOverDovecot, VerboseLinesOfAWalk) {
               std::string::npos)
         << r.err;
     // A message without text part is reported as such when the body has to be searched.
-    RunResult r2 = runMaildig({"-l", "127.0.0.21,tester,secret", "--verbose", "-f", "gina", "nothing"});
+    RunResult r2 = runMaildig({"-l", "127.0.0.51,tester,secret", "--verbose", "-f", "gina", "nothing"});
     EXPECT_EQ(r2.exitCode, 1);
     EXPECT_NE(r2.err.find("  subject:    Holiday photo zebra\n  This msg has no Mime message part.\n"),
               std::string::npos)
@@ -187,7 +187,7 @@ TEST_F(FindOverDovecot, VerboseLinesOfAWalk) {
 }
 
 TEST_F(FindOverDovecot, ViewPrintsHeaderFieldsAndText) {
-    RunResult r = runMaildig({"-l", "127.0.0.21,tester,secret", "-v", "msg-view"});
+    RunResult r = runMaildig({"-l", "127.0.0.51,tester,secret", "-v", "msg-view"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.out, "From: Olga Example <olga@example.com>\n"
@@ -209,7 +209,7 @@ TEST_F(FindOverDovecot, ViewPrintsHeaderFieldsAndText) {
 
 TEST_F(FindOverDovecot, ViewOfMinimalAndTextlessMessages) {
     // No Cc, no optional header; midnight prints the date alone.
-    RunResult r = runMaildig({"-l", "127.0.0.21,tester,secret", "-a", "view", "msg-case"});
+    RunResult r = runMaildig({"-l", "127.0.0.51,tester,secret", "-a", "view", "msg-case"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, "From: Sam <sam@example.com>\n"
                      "To: alfred@example.org\n"
@@ -218,7 +218,7 @@ TEST_F(FindOverDovecot, ViewOfMinimalAndTextlessMessages) {
                      "\n"
                      "Nothing to see.\n");
     // Only an image: nothing on standard output, exit 0.
-    RunResult photo = runMaildig({"-l", "127.0.0.21,tester,secret", "-v", "msg-photo", "--verbose"});
+    RunResult photo = runMaildig({"-l", "127.0.0.51,tester,secret", "-v", "msg-photo", "--verbose"});
     EXPECT_EQ(photo.exitCode, 0) << photo.err;
     EXPECT_EQ(photo.out, "");
     EXPECT_NE(photo.err.find("Searching messages for matching uid.\n"
@@ -231,20 +231,20 @@ TEST_F(FindOverDovecot, ViewOfMinimalAndTextlessMessages) {
               std::string::npos)
         << photo.err;
     // UIDs are compared exactly.
-    RunResult upper = runMaildig({"-l", "127.0.0.21,tester,secret", "-v", "MSG-VIEW"});
+    RunResult upper = runMaildig({"-l", "127.0.0.51,tester,secret", "-v", "MSG-VIEW"});
     EXPECT_EQ(upper.exitCode, 1);
     EXPECT_EQ(upper.out, "");
     EXPECT_EQ(upper.err, kNoMatch);
 }
 
 TEST_F(FindOverDovecot, DeleteRemovesTheMessageOnlyThroughQuit) {
-    DovecotInstance own({.address = "127.0.0.24",
+    DovecotInstance own({.address = "127.0.0.54",
                          .plainPort = 110,
                          .tlsPort = 0,
                          .stls = false,
                          .mbox = "search/mailbox.mbox"});
     ASSERT_TRUE(own.Start()) << own.Error();
-    const std::string login = "127.0.0.24,tester,secret";
+    const std::string login = "127.0.0.54,tester,secret";
     RunResult del = runMaildig({"-l", login, "-d", "msg-lunch"});
     EXPECT_EQ(del.exitCode, 0) << del.err;
     EXPECT_EQ(del.out, "");
@@ -263,22 +263,22 @@ TEST_F(FindOverDovecot, DeleteRemovesTheMessageOnlyThroughQuit) {
 TEST_F(FindOverDovecot, LoginFailures) {
     const std::string code10 = "\nLogin to mailbox failed. Check --login parameters.\n"
                                "Also use --verbose to verify parameters were parsed properly.\n\n";
-    RunResult wrong = runMaildig({"-l", "127.0.0.21,tester,wrong", "x"});
+    RunResult wrong = runMaildig({"-l", "127.0.0.51,tester,wrong", "x"});
     EXPECT_EQ(wrong.exitCode, 10);
     EXPECT_EQ(wrong.err, code10);
-    RunResult closed = runMaildig({"-l", "127.0.0.21,tester,secret,1", "x"});
+    RunResult closed = runMaildig({"-l", "127.0.0.51,tester,secret,1", "x"});
     EXPECT_EQ(closed.exitCode, 10);
     EXPECT_EQ(closed.err, code10);
 }
 
 TEST_F(FindOverDovecot, EmptyMailboxFindsNothing) {
-    DovecotInstance empty({.address = "127.0.0.25",
+    DovecotInstance empty({.address = "127.0.0.55",
                            .plainPort = 110,
                            .tlsPort = 0,
                            .stls = false,
                            .mbox = "search/empty.mbox"});
     ASSERT_TRUE(empty.Start()) << empty.Error();
-    RunResult r = runMaildig({"-l", "127.0.0.25,tester,secret", "-r", "all"});
+    RunResult r = runMaildig({"-l", "127.0.0.55,tester,secret", "-r", "all"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, kNoMatch);

@@ -1,5 +1,6 @@
 // iconv is part of the C library here, so "loading" it only marks it usable; the switch lets tests run the
 // built-in converters alone.
+#include <algorithm>
 #include "mime/charset/iconv_binding.h"
 
 #include <atomic>
@@ -52,7 +53,9 @@ void IconvConvert(TIconvDescriptor descriptor, std::string_view input, std::stri
     // POSIX declares the input pointer non-const; iconv only reads through it.
     char* in = const_cast<char*>(input.data());
     std::size_t inLeft = input.size();
-    output.resize(input.size() * 2 + kMinFreeOutput);
+    // Start small and let the buffer double as needed: zero-filling a guess of twice a large input costs more
+    // than the conversion itself.
+    output.resize(std::min<std::size_t>(input.size() * 2, std::size_t{1} << 16) + kMinFreeOutput);
     std::size_t used = 0;
 
     auto grow = [&] { output.resize(output.size() * 2); };
