@@ -6,32 +6,11 @@
 
 #include "mime/basic/header_values.h"
 #include "mime/encoded_words.h"
+#include "mime/mime_text.h"
 
 namespace {
 
-bool IsCtl(char c) {
-    return static_cast<unsigned char>(c) <= 32;
-}
-
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && IsCtl(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && IsCtl(s.back()))
-        s.remove_suffix(1);
-    return s;
-}
-
-char UpChar(char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-// True when s begins with prefix, prefix given in upper case, letters of s compared in any case.
-bool StartsNoCase(std::string_view s, std::string_view prefix) {
-    if (s.size() < prefix.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i)
-        if (UpChar(s[i]) != prefix[i]) return false;
-    return true;
-}
+using namespace mime_text;
 
 // The trimmed text after the first ":" of a header line (all of it when there is none).
 std::string_view HeaderValue(std::string_view line) {

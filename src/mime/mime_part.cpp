@@ -8,45 +8,11 @@
 #include "mime/basic/header_values.h"
 #include "mime/basic/transfer_encodings.h"
 #include "mime/encoded_words.h"
+#include "mime/mime_text.h"
 
 namespace {
 
-bool IsCtl(char c) {
-    return static_cast<unsigned char>(c) <= 32;
-}
-
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && IsCtl(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && IsCtl(s.back()))
-        s.remove_suffix(1);
-    return s;
-}
-
-std::string_view TrimRight(std::string_view s) {
-    while (!s.empty() && IsCtl(s.back()))
-        s.remove_suffix(1);
-    return s;
-}
-
-char UpChar(char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-std::string Upper(std::string_view s) {
-    std::string u(s);
-    for (char& c : u)
-        c = UpChar(c);
-    return u;
-}
-
-// True when s begins with prefix, prefix given in upper case, letters of s compared in any case.
-bool StartsNoCase(std::string_view s, std::string_view prefix) {
-    if (s.size() < prefix.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i)
-        if (UpChar(s[i]) != prefix[i]) return false;
-    return true;
-}
+using namespace mime_text;
 
 // Text after the first occurrence of sep, or all of s when it does not occur.
 std::string_view After(std::string_view s, char sep) {
