@@ -7,25 +7,11 @@
 #include <fstream>
 #include <sstream>
 
+#include "search/script_steps.h"
 #include "support/run_program.h"
 #include "support/scripted_pop3_server.h"
 
 namespace {
-
-Pop3Step send(const std::string& text, bool bytewise = false, int delayMs = 0) {
-    Pop3Step s;
-    s.kind = Pop3Step::Send;
-    s.text = text;
-    s.bytewise = bytewise;
-    s.delayMs = delayMs;
-    return s;
-}
-Pop3Step expect(const std::string& line) {
-    Pop3Step s;
-    s.kind = Pop3Step::Expect;
-    s.text = line;
-    return s;
-}
 
 // A mailbox read from an mbox file: the lines of each message, "From " separators removed.
 std::vector<std::vector<std::string>> readMbox(const std::string& path) {
@@ -77,16 +63,11 @@ Served serveMailbox(bool pipelining, const std::vector<std::string>& args, int l
                     Delivery delivery = Delivery::Burst, std::size_t count = 0) {
     auto messages = readMbox(std::string(MAILDIG_TEST_DATA) + "/search/mailbox.mbox");
     if (count != 0 && count < messages.size()) messages.resize(count);
-    const std::string capa =
-        std::string("+OK\r\nUIDL\r\nTOP\r\n") + (pipelining ? "PIPELINING\r\n" : "") + "USER\r\n.\r\n";
-    std::string listing = "+OK\r\n";
-    for (std::size_t i = 0; i < messages.size(); ++i)
-        listing += std::to_string(i + 1) + " " + uidOf(messages[i]) + "\r\n";
+    std::vector<std::string> uids;
+    for (const auto& m : messages)
+        uids.push_back(uidOf(m));
     Pop3Script script;
-    script.steps = {send("+OK hello\r\n"), expect("CAPA"),         send(capa),
-                    expect("USER tester"), send("+OK\r\n"),        expect("PASS secret"),
-                    send("+OK\r\n"),       expect("CAPA"),         send(capa),
-                    expect("UIDL"),        send(listing + ".\r\n")};
+    script.steps = loginSteps(uids, pipelining);
     for (std::size_t i = 0; i < messages.size(); ++i) {
         script.steps.push_back(expect("TOP " + std::to_string(i + 1) + " " + std::to_string(lines)));
         script.steps.push_back(send(topReply(messages[i], lines), delivery == Delivery::Bytewise,
@@ -169,26 +150,12 @@ TEST_F(Pipelining, SlowServerGivesTheSameAnswer) {
 // a client waiting for each reply would stall here until its time-out.
 TEST_F(Pipelining, CommandsAreInFlightTogether) {
     Pop3Script script;
-    const std::string capa = "+OK\r\nUIDL\r\nTOP\r\nPIPELINING\r\n.\r\n";
-    script.steps = {send("+OK\r\n"),
-                    expect("CAPA"),
-                    send(capa),
-                    expect("USER tester"),
-                    send("+OK\r\n"),
-                    expect("PASS secret"),
-                    send("+OK\r\n"),
-                    expect("CAPA"),
-                    send(capa),
-                    expect("UIDL"),
-                    send("+OK\r\n1 a\r\n2 b\r\n3 c\r\n.\r\n"),
-                    expect("TOP 1 125"),
-                    expect("TOP 2 125"),
-                    expect("TOP 3 125"),
+    script.steps = loginSteps({"a", "b", "c"}, true);
+    append(script, {expect("TOP 1 125"), expect("TOP 2 125"), expect("TOP 3 125"),
                     send("+OK\r\nSubject: one\r\n\r\n.\r\n"
                          "-ERR gone\r\n"
                          "+OK\r\nSubject: three\r\n\r\nhit\r\n.\r\n"),
-                    expect("QUIT"),
-                    send("+OK\r\n")};
+                    expect("QUIT"), send("+OK\r\n")});
     ScriptedPop3ServerOptions options;
     options.address = "127.0.0.42";
     options.port = 110;
@@ -212,23 +179,10 @@ TEST_F(Pipelining, CommandsAreInFlightTogether) {
 // an empty reply, exactly as in the one-by-one walk.
 TEST_F(Pipelining, ConnectionCutInsideTheWindow) {
     for (bool pipelining : {false, true}) {
-        const std::string capa =
-            std::string("+OK\r\nUIDL\r\nTOP\r\n") + (pipelining ? "PIPELINING\r\n" : "") + ".\r\n";
         Pop3Script script;
-        script.steps = {send("+OK\r\n"),
-                        expect("CAPA"),
-                        send(capa),
-                        expect("USER tester"),
-                        send("+OK\r\n"),
-                        expect("PASS secret"),
-                        send("+OK\r\n"),
-                        expect("CAPA"),
-                        send(capa),
-                        expect("UIDL"),
-                        send("+OK\r\n1 a\r\n2 b\r\n3 c\r\n4 d\r\n.\r\n"),
-                        expect("TOP 1 125"),
-                        send("+OK\r\nSubject: one\r\n\r\nword\r\n.\r\n"),
-                        expect("TOP 2 125")};
+        script.steps = loginSteps({"a", "b", "c", "d"}, pipelining);
+        append(script,
+               {expect("TOP 1 125"), send("+OK\r\nSubject: one\r\n\r\nword\r\n.\r\n"), expect("TOP 2 125")});
         Pop3Step cut = send("+OK\r\nSubject: two\r\n\r\nword in two\r\nmore\r\n.\r\n");
         cut.cutAfter = 34; // through "word in two" and its line end
         script.steps.push_back(cut);
@@ -247,23 +201,10 @@ TEST_F(Pipelining, ConnectionCutInsideTheWindow) {
 
 // --range first stays one command at a time: nothing is sent after the first match.
 TEST_F(Pipelining, RangeFirstSendsNoTopAfterTheMatch) {
-    const std::string capa = "+OK\r\nUIDL\r\nTOP\r\nPIPELINING\r\n.\r\n";
     Pop3Script script;
-    script.steps = {send("+OK\r\n"),
-                    expect("CAPA"),
-                    send(capa),
-                    expect("USER tester"),
-                    send("+OK\r\n"),
-                    expect("PASS secret"),
-                    send("+OK\r\n"),
-                    expect("CAPA"),
-                    send(capa),
-                    expect("UIDL"),
-                    send("+OK\r\n1 a\r\n2 b\r\n3 c\r\n.\r\n"),
-                    expect("TOP 1 125"),
-                    send("+OK\r\nSubject: match\r\n\r\n.\r\n"),
-                    expect("QUIT"),
-                    send("+OK\r\n")};
+    script.steps = loginSteps({"a", "b", "c"}, true);
+    append(script, {expect("TOP 1 125"), send("+OK\r\nSubject: match\r\n\r\n.\r\n"), expect("QUIT"),
+                    send("+OK\r\n")});
     ScriptedPop3ServerOptions options;
     options.address = "127.0.0.44";
     options.port = 110;

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "search/script_steps.h"
 #include "support/run_program.h"
 #include "support/scripted_pop3_server.h"
 
@@ -30,33 +31,6 @@ bool canBindLowPorts() {
     do {                                                                                                     \
         if (!canBindLowPorts()) GTEST_SKIP() << "needs root to listen on port 110 (the plain-text port)";    \
     } while (0)
-
-Pop3Step send(const std::string& text) {
-    Pop3Step s;
-    s.kind = Pop3Step::Send;
-    s.text = text;
-    return s;
-}
-Pop3Step expect(const std::string& line) {
-    Pop3Step s;
-    s.kind = Pop3Step::Expect;
-    s.text = line;
-    return s;
-}
-
-// Greeting, CAPA (with PIPELINING when asked), USER/PASS, the program's own CAPA and the UIDL listing.
-std::vector<Pop3Step> loginSteps(const std::vector<std::string>& uids, bool pipelining) {
-    const std::string capa =
-        std::string("+OK\r\nUIDL\r\nTOP\r\nUSER\r\n") + (pipelining ? "PIPELINING\r\n" : "") + ".\r\n";
-    std::string listing = "+OK\r\n";
-    for (std::size_t i = 0; i < uids.size(); ++i)
-        listing += std::to_string(i + 1) + " " + uids[i] + "\r\n";
-    listing += ".\r\n";
-    return {send("+OK ready\r\n"), expect("CAPA"),  send(capa),
-            expect("USER tester"), send("+OK\r\n"), expect("PASS secret"),
-            send("+OK\r\n"),       expect("CAPA"),  send(capa),
-            expect("UIDL"),        send(listing)};
-}
 
 std::string message(const std::string& subject, const std::string& body) {
     return "+OK\r\nFrom: a@example.com\r\nTo: b@example.com\r\nSubject: " + subject + "\r\n\r\n" + body +
