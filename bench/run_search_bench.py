@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Time maildig's search against a private Dovecot and print the figures side by side.
 
-  bench/run_search_bench.py [--runs 5] [--slow-runs 3] [--count 2000] [--near-count 500] [--delay-ms 5]
+  bench/run_search_bench.py [--runs 7] [--slow-runs 3] [--count 2000] [--near-count 500] [--delay-ms 5]
 
 Builds maildig, bench_floor and bench_latency_proxy (Release, in build-bench), generates two mailboxes
 (--count and --near-count messages, seeded), starts a private Dovecot for each on loopback (127.0.0.90 and
@@ -55,6 +55,8 @@ class Bench:
         paths = {"maildig": "src/maildig", "bench_floor": "bench/bench_floor",
                  "bench_latency_proxy": "bench/bench_latency_proxy"}
         for target, path in paths.items():
+            if target == "maildig" and self.args.maildig:
+                continue
             made = subprocess.run(["cmake", "--build", self.build, "-j2", "--target", target],
                                   stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
             if made.returncode == 0:
@@ -115,11 +117,12 @@ class Bench:
     # --- measuring ---
 
     def run_once(self, cmd, ok_codes):
-        """Wall seconds and peak RSS (KB, None when unknown) of one run, or None when it failed."""
+        """Wall seconds, CPU seconds (user + system) and peak RSS (KB) of one run (None when unknown), or None
+        when it failed."""
         # GNU time reports the peak RSS of the program alone; the resource usage of a child of this script
         # would include the memory of the forked Python interpreter.
         report = os.path.join(self.work, "time.out")
-        wrapped = [GNU_TIME, "-f", "%M", "-o", report] + cmd if GNU_TIME else cmd
+        wrapped = [GNU_TIME, "-f", "%U %S %M", "-o", report] + cmd if GNU_TIME else cmd
         start = time.perf_counter()
         run = subprocess.run(wrapped, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         seconds = time.perf_counter() - start
@@ -128,15 +131,15 @@ class Bench:
                                                    run.stderr.decode(errors="replace").strip()[-500:]),
                   file=sys.stderr)
             return None
-        rss = None
-        if GNU_TIME:
-            with open(report) as f:
-                rss = int(f.read().split()[-1])
-        return seconds, rss
+        if not GNU_TIME:
+            return seconds, None, None
+        with open(report) as f:
+            user, system, rss = f.read().split()[-3:]
+        return seconds, float(user) + float(system), int(rss)
 
     def measure(self, cases, runs):
-        """cases: label -> (command, accepted exit codes). Runs interleaved; label -> (seconds list, rss list)."""
-        results = {label: ([], []) for label in cases}
+        """cases: label -> (command, accepted exit codes). Runs interleaved; label -> (seconds, cpu, rss lists)."""
+        results = {label: ([], [], []) for label in cases}
         broken = set()
         for _ in range(runs):
             for label, (cmd, ok_codes) in cases.items():
@@ -146,9 +149,9 @@ class Bench:
                 if got is None:
                     broken.add(label)
                     continue
-                results[label][0].append(got[0])
-                if got[1] is not None:
-                    results[label][1].append(got[1])
+                for column, value in zip(results[label], got):
+                    if value is not None:
+                        column.append(value)
         return results
 
     def maildig(self, host):
@@ -169,19 +172,21 @@ class Bench:
     @staticmethod
     def table(title, results, reference):
         print("\n" + title)
-        print("  %-44s %9s %9s %11s %9s" % ("", "median s", "min s", "peak RSS MB", "vs " + reference[:12]))
+        print("  %-44s %9s %9s %9s %11s %9s" % ("", "median s", "min s", "CPU s", "peak RSS MB",
+                                                "vs " + reference[:12]))
         base = results.get(reference)
         base_median = statistics.median(base[0]) if base and base[0] else None
         medians = {}
-        for label, (seconds, rss) in results.items():
+        for label, (seconds, cpu, rss) in results.items():
             if not seconds:
                 print("  %-44s %9s" % (label, "failed"))
                 continue
             median = statistics.median(seconds)
             medians[label] = median
             ratio = "%8.2fx" % (median / base_median) if base_median else ""
+            cpu_text = "%9.3f" % statistics.median(cpu) if cpu else "%9s" % "n/a"
             peak = "%11.1f" % (max(rss) / 1024.0) if rss else "%11s" % "n/a"
-            print("  %-44s %9.3f %9.3f %s %9s" % (label, median, min(seconds), peak, ratio))
+            print("  %-44s %9.3f %9.3f %s %s %9s" % (label, median, min(seconds), cpu_text, peak, ratio))
         return medians
 
     @staticmethod
@@ -191,12 +196,14 @@ class Bench:
     def run(self):
         a = self.args
         os.makedirs(self.work, exist_ok=True)
+        if a.maildig:
+            self.binaries["maildig"] = os.path.abspath(a.maildig)
         if not a.skip_build:
             self.build_targets()
         else:
             for target, path in (("maildig", "src/maildig"), ("bench_floor", "bench/bench_floor"),
                                  ("bench_latency_proxy", "bench/bench_latency_proxy")):
-                if os.path.exists(os.path.join(self.build, path)):
+                if target not in self.binaries and os.path.exists(os.path.join(self.build, path)):
                     self.binaries[target] = os.path.join(self.build, path)
         far, near = self.mailbox(a.count), self.mailbox(a.near_count)
         print("starting Dovecot on %s (%d messages) and %s (%d messages) ..." % (FAR_HOST, a.count, NEAR_HOST,
@@ -228,7 +235,7 @@ class Bench:
         compat = m.get("python poplib+email, policy compat32")
         self.goal("maildig at least 4x faster than python (compat32)",
                   compat / m[big] >= 4 if big in m and compat else None)
-        rss = {k: max(v[1]) / 1024.0 for k, v in res.items() if v[1]}
+        rss = {k: max(v[2]) / 1024.0 for k, v in res.items() if v[2]}
         flat = None
         if big in rss and small in rss:
             flat = rss[big] < 8 and rss[big] <= rss[small] * 1.1 + 0.5
@@ -269,7 +276,7 @@ class Bench:
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0], epilog=__doc__.split("\n\n", 1)[1],
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--runs", type=int, default=5, help="runs of each quick case (default 5)")
+    parser.add_argument("--runs", type=int, default=7, help="runs of each quick case (default 7)")
     parser.add_argument("--slow-runs", type=int, default=3, help="runs of python and the distant sequential walk")
     parser.add_argument("--count", type=int, default=2000, help="messages of the large mailbox (default 2000)")
     parser.add_argument("--near-count", type=int, default=500, help="messages behind the delay (default 500)")
@@ -278,6 +285,7 @@ def main():
     parser.add_argument("--seed", type=int, default=1, help="mailbox seed (default 1)")
     parser.add_argument("--build-dir", default="build-bench", help="build folder below the tree (build-bench)")
     parser.add_argument("--skip-build", action="store_true", help="use the binaries already in the build folder")
+    parser.add_argument("--maildig", help="measure this maildig binary instead of building one")
     args = parser.parse_args()
     if os.geteuid() != 0:
         sys.exit("run_search_bench: Dovecot on port 110 needs root")
