@@ -48,7 +48,7 @@ void writeHeaderSummary(const TMessHeader& header) {
 }
 
 bool containsFolded(const std::string& haystack, const std::string& needle) {
-    return str_pos(str_lower(haystack), str_lower(needle)) != 0;
+    return needle.empty() || str_pos(str_lower(haystack), str_lower(needle)) != 0;
 }
 
 bool findTextPart(TMimePart& part, Lines& lines) {

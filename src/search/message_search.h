@@ -29,7 +29,7 @@ void writeLine(std::FILE* out, std::string_view text);
 // The verbose "from/to/subject" lines of one message on standard error (the first To recipient, or nothing).
 void writeHeaderSummary(const TMessHeader& header);
 
-// True when needle occurs in haystack, ignoring the case of ASCII letters only.
+// True when needle occurs in haystack, ignoring the case of ASCII letters only; an empty needle always does.
 bool containsFolded(const std::string& haystack, const std::string& needle);
 
 // The find action. Returns when at least one message matched; quit(1) otherwise.
