@@ -38,4 +38,4 @@ run -l "$login,995" --write "$config"
 run -c "$config" cheese
 run -c "$config" "no such words anywhere"
 echo
-echo "Done. Try it yourself: $maildig -c $config --help"
+echo "Done; the demo server is stopped now. The program is $maildig (see --help)."
