@@ -53,34 +53,29 @@ void IconvConvert(TIconvDescriptor descriptor, std::string_view input, std::stri
     // POSIX declares the input pointer non-const; iconv only reads through it.
     char* in = const_cast<char*>(input.data());
     std::size_t inLeft = input.size();
-    // Start small and let the buffer double as needed: zero-filling a guess of twice a large input costs more
-    // than the conversion itself.
-    output.resize(std::min<std::size_t>(input.size() * 2, std::size_t{1} << 16) + kMinFreeOutput);
-    std::size_t used = 0;
-
-    auto grow = [&] { output.resize(output.size() * 2); };
+    // Converted in pieces through a fixed buffer and appended, so the output grows to exactly what the
+    // conversion produced (however much longer than the input) without zero-filling a size guessed up front.
+    output.reserve(input.size());
+    char chunk[1 << 16];
 
     for (;;) {
-        char* out = output.data() + used;
-        std::size_t outLeft = output.size() - used;
+        char* out = chunk;
+        std::size_t outLeft = sizeof chunk;
         const bool flushing = inLeft == 0;
         const std::size_t inBefore = inLeft;
-        const std::size_t outBefore = outLeft;
         // With no input left the call flushes the shift state of stateful encodings.
         const std::size_t rc = flushing ? iconv(descriptor, nullptr, nullptr, &out, &outLeft)
                                         : iconv(descriptor, &in, &inLeft, &out, &outLeft);
         const int error = errno;
-        used += outBefore - outLeft;
+        const std::size_t produced = sizeof chunk - outLeft;
+        output.append(chunk, produced);
         if (rc != static_cast<std::size_t>(-1)) {
             if (flushing) break;
             continue; // all input taken: flush next
         }
-        if (error == E2BIG || output.size() - used < kMinFreeOutput) {
-            grow();
-            continue;
-        }
+        if (error == E2BIG || outLeft < kMinFreeOutput) continue; // the chunk is full: go on with an empty one
         if (flushing) break;
-        const bool progress = inLeft != inBefore || outLeft != outBefore;
+        const bool progress = inLeft != inBefore || produced != 0;
         if (progress) continue;
         if (error == EILSEQ) {
             // //IGNORE normally steps over bad input itself; when a call stalls on it, skip one unit.
@@ -91,7 +86,6 @@ void IconvConvert(TIconvDescriptor descriptor, std::string_view input, std::stri
             inLeft = 0; // EINVAL: an incomplete sequence at the end is dropped
         }
     }
-    output.resize(used);
 }
 
 void IconvClose(TIconvDescriptor& descriptor) {
