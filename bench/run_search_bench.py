@@ -15,6 +15,8 @@ Builds maildig, bench_floor and bench_latency_proxy (Release, in build-bench), g
     round trip by default), maildig walking sequentially (the proxy hides PIPELINING from CAPA), maildig
     pipelined, and the pipelined floor; then over --count messages through the proxy without delay.
 
+The pipelined floor keeps --window commands in flight (default 32, the program's own window at the default
+--maxsize); pass the program's window when it changes, so that both walks are compared alike.
 Slow cases (Python, the sequential walk at a distance) run --slow-runs times, the others --runs times. Every
 server and proxy started here is stopped at the end, also on Ctrl-C. The machine's other work makes single
 runs noisy: compare medians, and rerun when the minimum and the median disagree much.
@@ -256,7 +258,8 @@ class Bench:
         m = self.table("Pipelining, %d messages through the proxy without delay:" % a.count, res, window)
         seq, pip, fl1 = m.get(SEQUENTIAL), m.get(PIPELINED), m.get("floor, one by one")
         self.goal("pipelined at least 2.5x faster than sequential", seq / pip >= 2.5 if seq and pip else None)
-        self.goal("sequential within 1.15x of the floor one by one (same hop)",
+        # Not a goal of its own: the sequential walk beside the sequential floor shows what the MIME work costs.
+        self.goal("(sequential walk) maildig within 1.15x of the floor one by one",
                   seq / fl1 <= 1.15 if seq and fl1 else None)
 
     def pipelining(self, target, delay_ms, sequential_runs):
