@@ -478,6 +478,28 @@ std::string TTCPBlockSocket::ReceiveChunk(int32_t timeout) {
     return result;
 }
 
+namespace {
+
+// Position of the first CR or LF at or after from. memchr in windows of a few KB: a scan for both bytes at
+// once would go byte by byte, and a scan for LF over the whole buffer would be repeated for every line of a
+// text that uses lone CRs.
+size_t FindLineEnd(std::string_view data, size_t from) {
+    constexpr size_t kWindow = 4096;
+    const char* base = data.data();
+    while (from < data.size()) {
+        const size_t end = std::min(data.size(), from + kWindow);
+        const void* lf = std::memchr(base + from, '\n', end - from);
+        const size_t stop = lf ? static_cast<size_t>(static_cast<const char*>(lf) - base) : end;
+        if (const void* cr = std::memchr(base + from, '\r', stop - from))
+            return static_cast<size_t>(static_cast<const char*>(cr) - base);
+        if (lf) return stop;
+        from = end;
+    }
+    return std::string_view::npos;
+}
+
+} // namespace
+
 std::string TTCPBlockSocket::ReceiveUntil(int32_t timeout, std::string_view terminator) {
     ClearLastError();
     if (terminator.empty()) {
@@ -508,7 +530,7 @@ std::string TTCPBlockSocket::ReceiveUntil(int32_t timeout, std::string_view term
         bool loneCr = false;
         bool loneLf = false;
         if (lineMode) {
-            pos = data.find_first_of("\r\n", scanned);
+            pos = FindLineEnd(data, scanned);
             if (pos != std::string_view::npos) {
                 const char other = data[pos] == '\r' ? '\n' : '\r';
                 if (pos + 1 < data.size() && data[pos + 1] == other) {
