@@ -10,7 +10,7 @@
 
 // Most TOP commands in flight at once, and the reply bytes they may stand for together (each reply is
 // estimated from the line count asked for); the window is the smaller of the two limits, at least 1.
-inline constexpr std::size_t kPipelineMaxCommands = 32;
+inline constexpr std::size_t kPipelineMaxCommands = 64;
 inline constexpr long long kPipelineByteBudget = 2 * 1024 * 1024;
 
 // Number of TOP commands kept in flight for a walk that asks for `lines` body lines per message.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <map>
 #include <utility>
 
 #include "mime/basic/transfer_encodings.h"
@@ -251,21 +252,72 @@ std::string FromUcs2(std::string_view ucs2, TMimeChar to, bool transliterate) {
     return out;
 }
 
+namespace {
+
+// Charsets whose bytes 0 to 127 are ASCII, so that pure ASCII text reads the same in all of them.
+bool IsAsciiCompatible(TMimeChar c) {
+    return (c >= ISO_8859_1 && c <= CP852) || c == UTF_8 || c == ISO_8859_16 || c == KOI8_U || c == CP866;
+}
+
+bool IsPureAscii(std::string_view text) {
+    for (const char ch : text)
+        if (static_cast<unsigned char>(ch) >= 0x80) return false;
+    return true;
+}
+
+// iconv descriptors kept open for the life of the thread, one per pair of names: opening one loads the C
+// library's conversion modules, which costs far more than converting a header or a short body. A descriptor
+// is put back into its initial state before each use.
+class TIconvCache {
+  public:
+    TIconvCache() = default;
+    TIconvCache(const TIconvCache&) = delete;
+    TIconvCache& operator=(const TIconvCache&) = delete;
+    ~TIconvCache() { Clear(); }
+
+    TIconvDescriptor Get(const std::string& tocode, const std::string& fromcode) {
+        if (!LoadIconv()) return kNoIconv;
+        const std::string key = tocode + '\n' + fromcode;
+        auto it = entries_.find(key);
+        if (it == entries_.end()) {
+            if (entries_.size() >= kMaxEntries) Clear();
+            it = entries_.emplace(key, IconvOpen(tocode, fromcode)).first;
+        }
+        if (it->second != kNoIconv) iconv(it->second, nullptr, nullptr, nullptr, nullptr);
+        return it->second;
+    }
+
+  private:
+    static constexpr std::size_t kMaxEntries = 64;
+    std::map<std::string, TIconvDescriptor> entries_;
+
+    void Clear() {
+        for (auto& entry : entries_)
+            IconvClose(entry.second);
+        entries_.clear();
+    }
+};
+
+thread_local TIconvCache iconvCache;
+
+} // namespace
+
 std::string ConvertCharsetCore(std::string_view text, TMimeChar from, TMimeChar to, bool transliterate) {
     if (from == to) return std::string(text);
+    // Most header values and many bodies are plain ASCII: nothing to convert between ASCII-based charsets.
+    if (IsAsciiCompatible(from) && IsAsciiCompatible(to) && IsPureAscii(text)) return std::string(text);
     const std::string fromName = CharsetName(from);
     const std::string toName = CharsetName(to);
 
     std::string intermediate;
-    TIconvDescriptor descriptor = IconvOpen("UCS-2BE//IGNORE", fromName);
+    TIconvDescriptor descriptor = iconvCache.Get("UCS-2BE//IGNORE", fromName);
     if (descriptor != kNoIconv)
         IconvConvert(descriptor, text, intermediate);
     else
         intermediate = ToUcs2(text, from);
-    IconvClose(descriptor);
 
     std::string result;
-    descriptor = IconvOpen(toName + (transliterate ? "//IGNORE//TRANSLIT" : "//IGNORE"), "UCS-2BE");
+    descriptor = iconvCache.Get(toName + (transliterate ? "//IGNORE//TRANSLIT" : "//IGNORE"), "UCS-2BE");
     if (descriptor != kNoIconv) {
         // A UTF-7 encoder may leave a base64 run open at the end: a trailing "-" closes it, and is cut again.
         if (to == UTF_7) intermediate.append("\0-", 2);
@@ -274,7 +326,6 @@ std::string ConvertCharsetCore(std::string_view text, TMimeChar from, TMimeChar 
     } else {
         result = FromUcs2(intermediate, to, transliterate);
     }
-    IconvClose(descriptor);
     return result;
 }
 

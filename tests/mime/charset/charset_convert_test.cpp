@@ -360,3 +360,16 @@ TEST_P(ConvertBothPaths, ArbitraryBytesConvertBetweenAllCharsets) {
         }
     }
 }
+
+// Descriptors are reused between conversions: a stateful encoding must start every text in its initial state,
+// and plain ASCII passes between ASCII-based charsets unchanged.
+TEST(ConvertCharsetCore, ReusedConversionsStartFresh) {
+    const std::string japanese = "\xE6\x97\xA5\xE6\x9C\xAC"; // two kanji in UTF-8
+    const std::string first = ConvertBetweenCharsets(japanese, UTF_8, ISO_2022_JP);
+    ASSERT_FALSE(first.empty());
+    EXPECT_EQ(ConvertBetweenCharsets(japanese, UTF_8, ISO_2022_JP), first);
+    EXPECT_EQ(ConvertBetweenCharsets(first, ISO_2022_JP, UTF_8), japanese);
+    EXPECT_EQ(ConvertBetweenCharsets("plain ascii", ISO_2022_JP, UTF_8), "plain ascii");
+    EXPECT_EQ(ConvertBetweenCharsets(std::string("a\0b~", 4), KOI8_R, CP1252), std::string("a\0b~", 4));
+    EXPECT_EQ(ConvertBetweenCharsets("a+b", UTF_8, UTF_7), "a+-b");
+}
