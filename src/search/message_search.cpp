@@ -3,6 +3,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "cli/params.h"
@@ -20,18 +21,23 @@ int fetchLines() {
 
 void splitTextLines(const std::string& text, Lines& lines) {
     lines.clear();
-    std::size_t start = 0;
+    const char* const base = text.data();
     const std::size_t n = text.size();
-    std::size_t i = 0;
-    while (i < n) {
-        const char c = text[i];
-        if (c == '\r' || c == '\n') {
-            lines.emplace_back(text, start, i - start);
-            i += (c == '\r' && i + 1 < n && text[i + 1] == '\n') ? 2 : 1;
-            start = i;
-        } else {
-            ++i;
+    std::size_t start = 0;
+    std::size_t lfPos = 0; // the next LF at or after start (n when none); looked up again only once passed
+    bool lfKnown = false;
+    while (start < n) {
+        // The nearer of the next CR and the next LF ends the line.
+        if (!lfKnown || lfPos < start) {
+            const void* lf = std::memchr(base + start, '\n', n - start);
+            lfPos = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - base) : n;
+            lfKnown = true;
         }
+        const void* cr = std::memchr(base + start, '\r', lfPos - start);
+        const std::size_t end = cr ? static_cast<std::size_t>(static_cast<const char*>(cr) - base) : lfPos;
+        if (end == n) break;
+        lines.emplace_back(text, start, end - start);
+        start = end + ((base[end] == '\r' && end + 1 < n && base[end + 1] == '\n') ? 2 : 1);
     }
     if (start < n) lines.emplace_back(text, start, n - start);
 }
@@ -105,13 +111,20 @@ bool messageMatches(const Lines& reply, TMimeMess& mess, Lines& textLines) {
             if (params.verbose) std::fputs("  This msg has no Mime message part.\n", stderr);
             return false;
         }
+        // Each line is folded into one reused buffer, so the search of a long part allocates nothing per
+        // line.
         const std::string needle = str_lower(params.SearchStr);
+        std::string folded;
         bool found = false;
-        for (const std::string& line : textLines)
-            if (str_pos(str_lower(line), needle) != 0) {
+        for (const std::string& line : textLines) {
+            folded.assign(line);
+            for (char& c : folded)
+                if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+            if (folded.find(needle) != std::string::npos) {
                 found = true;
                 break;
             }
+        }
         if (!found) return false;
     }
     return true;

@@ -44,15 +44,27 @@ struct Way {
     std::string login; // --login value
 };
 
+// Options of one test instance; the plain-text listener is always on port 110.
+DovecotOptions instance(const char* address, int tlsPort, bool stls, bool apop, const char* mbox) {
+    DovecotOptions o;
+    o.address = address;
+    o.plainPort = 110;
+    o.tlsPort = tlsPort;
+    o.stls = stls;
+    o.apop = apop;
+    o.mbox = mbox;
+    return o;
+}
+
 // The servers of the suite, started once.
 class Servers : public ::testing::Environment {
   public:
     void SetUp() override {
         unavailable = DovecotInstance::Unavailable();
         if (!unavailable.empty()) return;
-        plain = start({.address = "127.0.0.51", .plainPort = 110, .tlsPort = 0, .stls = false});
-        stls = start({.address = "127.0.0.52", .plainPort = 110, .tlsPort = 995, .stls = true});
-        apop = start({.address = "127.0.0.53", .plainPort = 110, .tlsPort = 0, .stls = false, .apop = true});
+        plain = start(instance("127.0.0.51", 0, false, false, "search/mailbox.mbox"));
+        stls = start(instance("127.0.0.52", 995, true, false, "search/mailbox.mbox"));
+        apop = start(instance("127.0.0.53", 0, false, true, "search/mailbox.mbox"));
     }
     void TearDown() override {
         plain.reset();
@@ -61,7 +73,6 @@ class Servers : public ::testing::Environment {
     }
 
     std::unique_ptr<DovecotInstance> start(DovecotOptions options) {
-        options.mbox = "search/mailbox.mbox";
         auto instance = std::make_unique<DovecotInstance>(options);
         if (!instance->Start()) failure += options.address + ": " + instance->Error() + "\n";
         return instance;
@@ -238,11 +249,7 @@ TEST_F(FindOverDovecot, ViewOfMinimalAndTextlessMessages) {
 }
 
 TEST_F(FindOverDovecot, DeleteRemovesTheMessageOnlyThroughQuit) {
-    DovecotInstance own({.address = "127.0.0.54",
-                         .plainPort = 110,
-                         .tlsPort = 0,
-                         .stls = false,
-                         .mbox = "search/mailbox.mbox"});
+    DovecotInstance own(instance("127.0.0.54", 0, false, false, "search/mailbox.mbox"));
     ASSERT_TRUE(own.Start()) << own.Error();
     const std::string login = "127.0.0.54,tester,secret";
     RunResult del = runMaildig({"-l", login, "-d", "msg-lunch"});
@@ -272,11 +279,7 @@ TEST_F(FindOverDovecot, LoginFailures) {
 }
 
 TEST_F(FindOverDovecot, EmptyMailboxFindsNothing) {
-    DovecotInstance empty({.address = "127.0.0.55",
-                           .plainPort = 110,
-                           .tlsPort = 0,
-                           .stls = false,
-                           .mbox = "search/empty.mbox"});
+    DovecotInstance empty(instance("127.0.0.55", 0, false, false, "search/empty.mbox"));
     ASSERT_TRUE(empty.Start()) << empty.Error();
     RunResult r = runMaildig({"-l", "127.0.0.55,tester,secret", "-r", "all"});
     EXPECT_EQ(r.exitCode, 1);

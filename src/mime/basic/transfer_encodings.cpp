@@ -120,18 +120,20 @@ std::string DecodeQuads(std::string_view text, std::string_view alphabet) {
 }
 
 std::string DecodeQuadsByTable(std::string_view text, const TReverseTable& table) {
-    std::string out;
-    out.reserve(text.size() / 4 * 3 + 3);
+    // Written through a pointer into a buffer of the largest possible size, cut to what was written at the
+    // end.
+    std::string out(text.size() / 4 * 3 + 3, '\0');
+    char* put = out.data();
     std::uint32_t acc = 0;
     int pending = 0;
     // Two or three digits pending give one or two bytes; a single digit carries too few bits for a byte.
     auto flush = [&] {
         if (pending == 3) {
             acc >>= 2;
-            out += static_cast<char>((acc >> 8) & 0xFF);
-            out += static_cast<char>(acc & 0xFF);
+            *put++ = static_cast<char>((acc >> 8) & 0xFF);
+            *put++ = static_cast<char>(acc & 0xFF);
         } else if (pending == 2) {
-            out += static_cast<char>((acc >> 4) & 0xFF);
+            *put++ = static_cast<char>((acc >> 4) & 0xFF);
         }
         acc = 0;
         pending = 0;
@@ -148,14 +150,16 @@ std::string DecodeQuadsByTable(std::string_view text, const TReverseTable& table
         }
         acc = (acc << 6) | v;
         if (++pending == 4) {
-            out += static_cast<char>((acc >> 16) & 0xFF);
-            out += static_cast<char>((acc >> 8) & 0xFF);
-            out += static_cast<char>(acc & 0xFF);
+            put[0] = static_cast<char>((acc >> 16) & 0xFF);
+            put[1] = static_cast<char>((acc >> 8) & 0xFF);
+            put[2] = static_cast<char>(acc & 0xFF);
+            put += 3;
             acc = 0;
             pending = 0;
         }
     }
     flush();
+    out.resize(static_cast<std::size_t>(put - out.data()));
     return out;
 }
 
