@@ -7,7 +7,7 @@ SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
 packages=(build-essential cmake pkg-config libssl-dev openssl libgtest-dev libgmock-dev googletest
-          libbenchmark-dev dovecot-core dovecot-pop3d python3 clang-format)
+          libbenchmark-dev dovecot-core dovecot-pop3d python3 clang-format time)
 
 missing=()
 for p in "${packages[@]}"; do
