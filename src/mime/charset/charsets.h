@@ -161,8 +161,9 @@ TMimeChar SystemCharset();
 std::string ConvertBetweenCharsets(std::string_view text, TMimeChar from, TMimeChar to);
 
 // The two-stage conversion: text -> UCS-2BE (iconv, else ToUcs2) -> target (iconv, else FromUcs2).
-// Equal charsets return the text unchanged. Characters that cannot be converted are dropped by iconv, or
-// become "_" (transliterate on) or are dropped (off) in the built-in converter.
+// Equal charsets return the text unchanged. Characters that cannot be converted are dropped by iconv
+// (transliterate off) or replaced by a look-alike or "?" (on); in the built-in converter they become "_"
+// (on) or are dropped (off).
 std::string ConvertCharsetCore(std::string_view text, TMimeChar from, TMimeChar to, bool transliterate);
 
 // Built-in converters. UCS-2 and UCS-4 here are big-endian unless the charset says otherwise.

@@ -1,6 +1,5 @@
 // iconv is part of the C library here, so "loading" it only marks it usable; the switch lets tests run the
 // built-in converters alone.
-#include <algorithm>
 #include "mime/charset/iconv_binding.h"
 
 #include <atomic>
@@ -73,7 +72,8 @@ void IconvConvert(TIconvDescriptor descriptor, std::string_view input, std::stri
             if (flushing) break;
             continue; // all input taken: flush next
         }
-        if (error == E2BIG || outLeft < kMinFreeOutput) continue; // the chunk is full: go on with an empty one
+        if (error == E2BIG || outLeft < kMinFreeOutput)
+            continue; // the chunk is full: go on with an empty one
         if (flushing) break;
         const bool progress = inLeft != inBefore || produced != 0;
         if (progress) continue;

@@ -43,7 +43,15 @@ TEST(CharsetFromName, MapsHeaderNamesByWholeWord) {
         {"big5-hkscs", BIG5_HKSCS},
         {"cn", GB1988_80},
         {"ks_c_5601-1987", ISO_IR_149},
-        {"UTF-8 ISO-8859-1", ISO_8859_1}, // several words never match
+        // A name of several words matches a row holding them as a run of whole words, nothing else.
+        {"ucs-2 csunicode", UCS_2},                            // the last words of a row
+        {"iso-10646-ucs-2 ucs-2", UCS_2},                      // the first words of a row
+        {"unicode-1-1 unicodebig", UCS_2},                     // words inside a row
+        {"UCS-2BE UNICODE-1-1 UNICODEBIG CSUNICODE11", UCS_2}, // the whole row
+        {"ISO-8859-2 LATIN2", ISO_8859_1},                     // words of a row, not adjacent
+        {"UTF-8 ISO-8859-1", ISO_8859_1},                      // words of different rows
+        {"CSUNICODE UCS-2", ISO_8859_1},                       // adjacent words in the wrong order
+        {"SUNICODE", ISO_8859_1},                              // the end of a word only
     };
     for (const Case& c : cases)
         EXPECT_EQ(CharsetFromName(c.name), c.expected) << "name: \"" << c.name << "\"";
