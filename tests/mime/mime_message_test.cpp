@@ -89,6 +89,36 @@ TEST(ParseHeaderLine, FieldsFromTheirKeywords) {
     EXPECT_TRUE(h.ToList.empty());
 }
 
+TEST(ParseHeaderLine, LaterHeaderOfTheSameNameReplacesTheValue) {
+    const struct {
+        const char* first;
+        const char* second;
+        std::string TMessHeader::*field;
+        const char* expected;
+    } cases[] = {
+        {"From: a@x", "from: =?UTF-8?Q?B=C3=A9?= <b@x>", &TMessHeader::From, "B\xC3\xA9 <b@x>"},
+        {"Subject: one", "Subject: two", &TMessHeader::Subject, "two"},
+        {"Organization: one", "ORGANIZATION: two", &TMessHeader::Organization, "two"},
+        {"Reply-To: a@x", "Reply-To: b@x", &TMessHeader::ReplyTo, "b@x"},
+        {"Message-ID: <a@x>", "Message-Id: <b@x>", &TMessHeader::MessageID, "b@x"},
+        {"X-Mailer: one", "x-mailer: two", &TMessHeader::XMailer, "two"},
+        // An empty later value still replaces the earlier one.
+        {"Subject: one", "Subject:", &TMessHeader::Subject, ""},
+    };
+    for (const auto& c : cases) {
+        TMessHeader h;
+        h.CharsetCode = UTF_8;
+        h.ParseHeaderLines({c.first, c.second});
+        EXPECT_EQ(h.*c.field, c.expected) << c.second;
+    }
+
+    TMessHeader h;
+    h.ParseHeaderLines(
+        {"Date: 1 Jan 2020 00:00:00 GMT", "Date: 2 Feb 2021 00:00:00 GMT", "X-Priority: 1", "X-Priority: 5"});
+    EXPECT_DOUBLE_EQ(h.Date, ParseMailDate("2 Feb 2021 00:00:00 GMT"));
+    EXPECT_EQ(h.Priority, MP_low);
+}
+
 TEST(ParseHeaderLine, AddressListsKeepQuotedCommasAndAccumulate) {
     TMessHeader h;
     h.CharsetCode = UTF_8;

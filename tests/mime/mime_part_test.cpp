@@ -242,6 +242,33 @@ TEST(SplitParts, BoundaryLineRules) {
     }
 }
 
+TEST(SplitParts, AttachInsideComesFromPreambleBodyAndEpilogueOnly) {
+    const std::string multipart = "Content-Type: multipart/mixed; boundary=b";
+    const struct {
+        const char* name;
+        Lines lines;
+        int32_t maxSubLevel;
+        bool expected;
+    } cases[] = {
+        {"preamble line", {multipart, "", "begin 644 f", "--b", "", "x", "--b--"}, -1, true},
+        {"plain body line", {"Content-Type: text/plain", "", "x", "BEGIN 600 f.txt"}, -1, true},
+        {"epilogue line", {multipart, "", "--b", "", "x", "--b--", "Begin x"}, -1, true},
+        {"begin followed by blanks only", {"", "begin   "}, -1, false},
+        {"begin without a blank", {"", "begin644 f"}, -1, false},
+        {"only inside a sub-part", {multipart, "", "--b", "", "begin 644 f", "--b--"}, -1, false},
+        {"unsplit multipart body", {multipart, "", "--b", "", "begin 644 f", "--b--"}, 0, false},
+        {"split embedded message", {"Content-Type: message/rfc822", "", "", "begin 644 f"}, -1, false},
+        {"unsplit embedded message", {"Content-Type: message/rfc822", "", "", "begin 644 f"}, 0, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TMimePart part;
+        part.MaxSubLevel = c.maxSubLevel;
+        Split(part, c.lines);
+        EXPECT_EQ(part.AttachInside(), c.expected);
+    }
+}
+
 TEST(SplitParts, EmbeddedMessageGetsItsOwnTree) {
     TMimePart part;
     Split(part, {"Content-Type: message/rfc822", "", "  ", "", "Subject: inner  ", "Content-Type: text/plain",
