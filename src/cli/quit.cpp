@@ -43,13 +43,15 @@ void writeErr(const std::string& s) {
 } // namespace
 
 void quit(int code, const std::string& text) {
+    // Results already written to standard output come before the message, so that both streams keep the
+    // program's order when they go to the same place.
+    std::fflush(stdout);
     writeErr("\n");
     if (static_cast<unsigned>(code) > static_cast<unsigned>(maxExitCode)) quit(3, std::to_string(code));
     std::string message = exitMessages[code];
     if (auto at = message.find("%s"); at != std::string::npos) message.replace(at, 2, text);
     writeErr(message + "\n\n");
     if (params.verbose) writeErr("  Exiting with exitcode set to " + std::to_string(code) + "\n");
-    std::fflush(stdout);
     std::fflush(stderr);
     std::exit(code);
 }

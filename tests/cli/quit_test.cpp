@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <unistd.h>
+
 namespace {
 
 RunResult quitInChild(int code, const std::string& text, bool verbose) {
@@ -68,6 +71,31 @@ TEST(Quit, OutputWrittenBeforeIsFlushed) {
     });
     EXPECT_EQ(r.exitCode, 12);
     EXPECT_EQ(r.out, "partial");
+}
+
+TEST(Quit, OutputWrittenBeforeComesBeforeTheMessageOnASharedStream) {
+    struct Case {
+        int code;
+        bool verbose;
+        std::string err;
+    };
+    const Case cases[] = {
+        {1, false, "uid-1\nNo matching message found. \n\n"},
+        {17, true, "uid-1\nUnable to delete message from POP server.\n\n  Exiting with exitcode set to 17\n"},
+        {99, false, "uid-1\n\nUknown error passed to quit: 99\n\n"},
+    };
+    for (const Case& c : cases) {
+        RunOptions shared;
+        shared.childSetUp = [] { ::dup2(2, 1); }; // standard output into the standard error pipe
+        RunResult r = runInChild(
+            [&] {
+                params.verbose = c.verbose;
+                std::fputs("uid-1", stdout); // still in the stdio buffer when quit starts
+                quit(c.code);
+            },
+            shared);
+        EXPECT_EQ(r.err, c.err) << "code " << c.code;
+    }
 }
 
 } // namespace
