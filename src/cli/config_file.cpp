@@ -34,7 +34,11 @@ bool writeAll(int fd, const std::string& data) {
 // file is then removed and fname is untouched.
 bool replaceFile(const std::string& fname, const std::string& data) {
     if (fname.empty()) return false;
-    std::string temp = fname + ".XXXXXX";
+    // A short name of its own in the same folder (so that rename replaces atomically): a name derived from
+    // fname could exceed the file-name limit when fname itself does not.
+    const std::size_t slash = fname.rfind('/');
+    std::string temp =
+        (slash == std::string::npos ? std::string() : fname.substr(0, slash + 1)) + ".maildig-XXXXXX";
     int fd = ::mkostemp(temp.data(), O_CLOEXEC); // created with mode 0600
     if (fd < 0) return false;
     bool ok = writeAll(fd, data) && ::fsync(fd) == 0;

@@ -259,6 +259,14 @@ TEST(MaildigExitCodes, VerboseAddsTheExitingLineOnlyOnceItWasRead) {
     r = runMaildig({"-x", "--verbose"});
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_TRUE(r.err.ends_with(block("One of the arguments is missing required subparm. "))) << r.err;
+
+    // The dump comes only after a successful parse.
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--verbose", "-x"},
+          std::vector<std::string>{"--verbose", "-l", "h,u,p", "-m", "z"}}) {
+        r = runMaildig(args);
+        EXPECT_EQ(r.err.find("Parsed Paramters:"), std::string::npos) << args.back();
+    }
 }
 
 TEST(MaildigHelp, OptionsAfterWordsCountEvenUnderPosixlyCorrect) {
@@ -313,6 +321,34 @@ TEST(MaildigConfig, WriteReplacesAnOldFileWithAPrivateOne) {
                           cfg.string(), 10));
     EXPECT_EQ(readBytes(cfg), "9\r\nF\r\nA\r\n110\r\n");
     EXPECT_EQ(fs::status(cfg).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+}
+
+TEST(MaildigConfig, WriteAcceptsEveryValidFileName) {
+    fs::path dir = scratchDir();
+    fs::create_directory(dir / "sub");
+    const std::string longest(255, 'c'); // the longest name a folder entry may have
+    struct Case {
+        std::string argument; // as given to -w, relative to dir
+        fs::path written;     // the file that must hold the login
+    };
+    const Case cases[] = {
+        {"plain.cfg", dir / "plain.cfg"},
+        {longest, dir / longest},
+        {"sub/" + longest, dir / "sub" / longest},
+        {"name with blanks.cfg", dir / "name with blanks.cfg"},
+    };
+    RunOptions inDir;
+    inDir.workDir = dir.string();
+    for (const Case& c : cases) {
+        RunResult r = runMaildig({"-l", "h,u,p,995", "-w", c.argument}, inDir);
+        EXPECT_EQ(r.exitCode, 0) << c.argument;
+        EXPECT_EQ(r.err, "") << c.argument;
+        EXPECT_EQ(readBytes(c.written), "9\r\nF\r\nA\r\n995\r\n") << c.argument;
+    }
+    std::size_t entries = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(dir))
+        entries += entry.is_regular_file() ? 1 : 0;
+    EXPECT_EQ(entries, std::size(cases)) << "temporary file left";
 }
 
 TEST(MaildigConfig, FailedWriteLeavesNoFileBehind) {
