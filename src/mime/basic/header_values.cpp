@@ -244,7 +244,9 @@ std::string TextAfter(std::string_view s, std::string_view separator) {
 }
 
 std::size_t LastPos(std::string_view sub, std::string_view s) {
-    if (sub.empty() || sub.size() > s.size()) return 0;
+    // The backward walk starts at length(s) + 1, where the empty text already matches.
+    if (sub.empty()) return s.size() + 1;
+    if (sub.size() > s.size()) return 0;
     if (sub.size() <= 16) {
         const std::size_t p = s.rfind(sub);
         return p == npos ? 0 : p + 1;

