@@ -118,8 +118,9 @@ class TTCPBlockSocket {
     // Resolves host (IPv4 first, then IPv6, unless a numeric literal decides) and connects, blocking.
     // Empties ReadAhead and the line-end flags.
     void ConnectTo(std::string_view host, std::string_view port);
-    // TLS client handshake through the plug-in; 10091 (or 10060 on its time-out) on failure. Bytes that
-    // arrived in plain text before the handshake are discarded, never taken as TLS session data.
+    // TLS client handshake through the plug-in; 10091 on any failure, a handshake that runs out of time
+    // included (the text is then the plug-in's). Bytes that arrived in plain text before the handshake are
+    // discarded, never taken as TLS session data.
     void NegotiateTls();
 
     // Sends all bytes in chunks of at most SendMaxChunk; the result is the number of bytes sent.

@@ -106,6 +106,8 @@ bool TPOP3Send::QueryCapabilities() {
 }
 
 std::string TPOP3Send::FindCapability(std::string_view keyword) const {
+    // An empty keyword occurs at no position, so it matches no line.
+    if (keyword.empty()) return {};
     std::string key = AsciiUpper(keyword);
     for (const std::string& line : capabilityList_)
         if (AsciiUpper(line).starts_with(key)) return line;

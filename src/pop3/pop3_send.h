@@ -48,7 +48,8 @@ class TPOP3Send : public TProtocolClient {
 
     // "CAPA"; on success the reply lines replace CapabilityList (and stay in FullResult).
     bool QueryCapabilities();
-    // The first capability line starting with keyword (ASCII case ignored), in its own case; empty when none.
+    // The first capability line starting with keyword (ASCII case ignored), in its own case; empty when none
+    // matches or the keyword is empty.
     std::string FindCapability(std::string_view keyword) const;
     // "STLS" and, on "+OK", the TLS handshake.
     bool UpgradeToTls();

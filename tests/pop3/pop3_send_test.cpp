@@ -86,6 +86,7 @@ TEST_F(Pop3Client, GreetingTimeStampDecidesTheLogin) {
         {"+OK hi < 1.2@host > there", "<1.2@host>"},
         {"+OK <a><b>", "<a>"},
         {"+OK <\t>", "<>"},
+        {"+OK <", ""}, // nothing after "<": what is left is already trimmed, so there is no time stamp
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.greeting);
@@ -185,10 +186,17 @@ TEST_F(Pop3Client, UidlListingAndCapabilities) {
         ASSERT_TRUE(pop.QueryCapabilities());
         EXPECT_EQ(pop.CapabilityList(), (Lines{"USER", "STLSX", "sasl PLAIN"}));
         EXPECT_EQ(pop.FullResult(), pop.CapabilityList());
-        EXPECT_EQ(pop.FindCapability("stls"), "STLSX"); // a prefix match
-        EXPECT_EQ(pop.FindCapability("SASL"), "sasl PLAIN");
-        EXPECT_EQ(pop.FindCapability("UIDL"), "");
-        EXPECT_EQ(pop.FindCapability("TOP"), "");
+        const struct {
+            const char* keyword;
+            const char* line;
+        } lookups[] = {
+            {"stls", "STLSX"}, // a prefix match, the line in its own case
+            {"SASL", "sasl PLAIN"}, {"sasl p", "sasl PLAIN"},
+            {"UIDL", ""},           {"TOP", ""},
+            {"USERX", ""},          {"", ""}, // an empty keyword matches no line
+        };
+        for (const auto& l : lookups)
+            EXPECT_EQ(pop.FindCapability(l.keyword), l.line) << '"' << l.keyword << '"';
         ASSERT_TRUE(pop.ListUids(0));
         EXPECT_EQ(pop.FullResult(), (Lines{"1 a", "2 b"}));
         EXPECT_EQ(pop.CapabilityList().size(), 3u); // only CAPA replaces it
@@ -304,26 +312,32 @@ TEST_F(Pop3Client, RefusedApopReconnectsForUserPass) {
     EXPECT_EQ(server.Connections(), 2);
 }
 
-// After STLS on the first connection, the reconnect for USER/PASS upgrades before any login command.
+// After STLS on the first connection, the reconnect for USER/PASS upgrades before any login command; after
+// TLS from the first byte, the reconnect starts with TLS too (the server's handshake fails on plain text).
 TEST_F(Pop3Client, RefusedApopReconnectKeepsTls) {
-    std::string first =
-        "S: +OK hi <1.2@h>\nC: CAPA\nS: +OK\nS: STLS\nS: .\nC: STLS\nS: +OK\n-- stls\n"
-        "C: CAPA\nS: +OK\nS: .\nC: APOP joe *\nS: -ERR no\n-- accept\nS: +OK again\nC: STLS\n";
+    std::string stls = "S: +OK hi <1.2@h>\nC: CAPA\nS: +OK\nS: STLS\nS: .\nC: STLS\nS: +OK\n-- stls\n"
+                       "C: CAPA\nS: +OK\nS: .\nC: APOP joe *\nS: -ERR no\n-- accept\nS: +OK again\nC: STLS\n";
+    std::string implicit =
+        "-- stls\nS: +OK hi <1.2@h>\nC: CAPA\nS: -ERR\nC: APOP joe *\nS: -ERR no\n-- accept\n";
     struct Case {
         const char* name;
-        std::string rest;
+        bool fullSsl;
+        std::string script;
         bool ok;
     } cases[] = {
-        {"upgraded again", "S: +OK\n-- stls\nC: USER joe\nS: +OK\nC: PASS pw\nS: +OK\n", true},
-        {"upgrade refused: no login", "S: -ERR no TLS today\n", false},
+        {"upgraded again", false, stls + "S: +OK\n-- stls\nC: USER joe\nS: +OK\nC: PASS pw\nS: +OK\n", true},
+        {"upgrade refused: no login", false, stls + "S: -ERR no TLS today\n", false},
+        {"implicit TLS again", true,
+         implicit + "-- stls\nS: +OK again\nC: USER joe\nS: +OK\nC: PASS pw\nS: +OK\n", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ScriptedPop3Server server(first + c.rest);
+        ScriptedPop3Server server(c.script);
         {
             TPOP3Send pop;
             Aim(pop, server);
-            pop.AutoTLS = true;
+            pop.AutoTLS = !c.fullSsl; // as the mailbox session chooses them
+            pop.FullSSL = c.fullSsl;
             EXPECT_EQ(pop.OpenSession(), c.ok);
             EXPECT_EQ(pop.Sock().Tls().TlsEnabled(), c.ok);
         }
