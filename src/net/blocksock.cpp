@@ -242,6 +242,7 @@ void TTCPBlockSocket::ConnectTo(std::string_view host, std::string_view port) {
             ReadAhead.clear();
             SawLoneCr = false;
             SawLoneLf = false;
+            plainTrafficSeen_ = false;
         }
     }
     ReportError();
@@ -264,7 +265,11 @@ void TTCPBlockSocket::DiscardPlainInput() {
 
 void TTCPBlockSocket::NegotiateTls() {
     ClearLastError();
-    if (handle_ != -1 && !tls_->TlsEnabled()) DiscardPlainInput();
+    // After a plain-text exchange (an upgrade such as STLS), bytes that came before the handshake are thrown
+    // away: they cannot belong to the TLS session. On a connection that has not exchanged a byte yet (TLS
+    // from the first byte) the peer must not speak first, so whatever it sent is left for the handshake to
+    // reject.
+    if (handle_ != -1 && !tls_->TlsEnabled() && plainTrafficSeen_) DiscardPlainInput();
     if (!tls_->HandshakeAsClient()) LastErrorCode = WSASYSNOTREADY;
     ReportError();
 }
@@ -294,6 +299,7 @@ int32_t TTCPBlockSocket::SendBytes(const void* buffer, int32_t length) {
                 continue;
             }
             const ssize_t n = ::send(handle_, data + sent, static_cast<size_t>(chunk), MSG_NOSIGNAL);
+            plainTrafficSeen_ = true;
             if (n >= 0) {
                 sent += static_cast<int32_t>(n);
                 continue;
@@ -400,6 +406,7 @@ int32_t TTCPBlockSocket::ReadOnce(void* buffer, int32_t length) {
         return n;
     }
     ssize_t n;
+    plainTrafficSeen_ = true;
     do {
         n = ::recv(handle_, buffer, static_cast<size_t>(length), 0);
     } while (n < 0 && errno == EINTR);

@@ -185,7 +185,8 @@ class TTCPBlockSocket {
   private:
     int handle_ = -1;
     bool isIPv6_ = false;
-    int rcvTimeoutSet_ = -2; // the SO_RCVTIMEO last put on the handle (ms), -2 = not set
+    int rcvTimeoutSet_ = -2;        // the SO_RCVTIMEO last put on the handle (ms), -2 = not set
+    bool plainTrafficSeen_ = false; // a plain-text send or receive happened on this connection
     std::unique_ptr<TCustomSSL> tls_;
 
     void ReportError();

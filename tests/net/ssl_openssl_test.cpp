@@ -163,6 +163,25 @@ TEST_F(Tls, PeerThatIsNotTlsFailsTheHandshakeWithOpenSslsText) {
     EXPECT_FALSE(sock.Tls().TlsEnabled());
 }
 
+TEST_F(Tls, PeerThatSpeaksFirstOnAFreshConnectionFailsAtOnce) {
+    // A plain-text server greets as soon as it accepts. With TLS from the first byte its greeting is not
+    // thrown away as stale plain text (which would leave the handshake waiting for its time-out): the
+    // handshake reads it and fails.
+    TlsTestServer server([](TestConnection& c) {
+        c.Send("+OK plain text server ready\r\n");
+        c.WaitPeerClose();
+    });
+    TTCPBlockSocket sock;
+    sock.Tls().HandshakeTimeout = 5000;
+    sock.ConnectTo("127.0.0.1", server.portText());
+    ASSERT_TRUE(sock.WaitReadable(5000)); // the greeting has arrived before the handshake starts
+    const auto start = Clock::now();
+    sock.NegotiateTls();
+    EXPECT_LT(Clock::now() - start, 2s);
+    EXPECT_EQ(sock.LastErrorCode, 10091);
+    EXPECT_FALSE(sock.Tls().TlsEnabled());
+}
+
 TEST_F(Tls, SilentPeerFailsTheHandshakeWithinTheTimeout) {
     TlsTestServer server([](TestConnection& c) { c.WaitPeerClose(); });
     TTCPBlockSocket sock;

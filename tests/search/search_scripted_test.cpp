@@ -192,18 +192,23 @@ TEST(ScriptedView, UidDifferingOnlyInCaseIsNotFound) {
 }
 
 TEST(ScriptedLogin, PlainTextServerOnAnotherPortFailsTheTlsStart) {
-    ScriptedPop3ServerOptions o;
-    o.address = "127.0.0.36";
-    Pop3Script script;
-    // A real plain-text server answers the TLS hello like any unknown command.
-    Pop3Step answer = send("-ERR unknown command\r\n");
-    answer.delayMs = 300;
-    script.steps = {send("+OK plain text here\r\n"), answer};
-    ScriptedPop3Server server(script, o);
-    RunResult r = runMaildig({"-l", "127.0.0.36,tester,secret," + server.PortText(), "x"});
-    EXPECT_EQ(r.exitCode, 10);
-    EXPECT_EQ(r.err, "\nLogin to mailbox failed. Check --login parameters.\n"
-                     "Also use --verbose to verify parameters were parsed properly.\n\n");
+    // Every port but 110 speaks TLS from the first byte: a plain-text server there fails the login at once,
+    // whether it answers the TLS hello like an unknown command or greets and then stays silent.
+    for (bool answers : {true, false}) {
+        ScriptedPop3ServerOptions o;
+        o.address = "127.0.0.36";
+        Pop3Script script;
+        script.steps = {send("+OK plain text here\r\n")};
+        if (answers) script.steps.push_back(send("-ERR unknown command\r\n", false, 300));
+        ScriptedPop3Server server(script, o);
+        RunOptions run;
+        run.timeoutSeconds = 30;
+        RunResult r = runMaildig({"-l", "127.0.0.36,tester,secret," + server.PortText(), "x"}, run);
+        EXPECT_FALSE(r.timedOut);
+        EXPECT_EQ(r.exitCode, 10) << (answers ? "answering" : "silent");
+        EXPECT_EQ(r.err, "\nLogin to mailbox failed. Check --login parameters.\n"
+                         "Also use --verbose to verify parameters were parsed properly.\n\n");
+    }
 }
 
 } // namespace
