@@ -15,7 +15,7 @@ using namespace mime_text;
 // The trimmed text after the first ":" of a header line (all of it when there is none).
 std::string_view HeaderValue(std::string_view line) {
     const std::size_t colon = line.find(':');
-    return Trim(colon == std::string_view::npos ? line : line.substr(colon + 1));
+    return TrimGeneralView(colon == std::string_view::npos ? line : line.substr(colon + 1));
 }
 
 // Splits an address list at the commas outside double-quoted stretches (the quotes stay in the
@@ -29,7 +29,7 @@ void AppendAddresses(std::string_view value, TMimeChar target, ::Lines& list) {
             if (c == '"') inQuotes = !inQuotes;
             if (c != ',' || inQuotes) continue;
         }
-        std::string item = DecodeHeaderWords(Trim(value.substr(start, p - start)), target);
+        std::string item = DecodeHeaderWords(TrimGeneralView(value.substr(start, p - start)), target);
         if (!item.empty()) list.push_back(std::move(item));
         start = p + 1;
     }

@@ -36,7 +36,7 @@ bool DeclaresContentType(const std::string& text) {
             if (c != '"' && c != ' ') squeezed += UpChar(c);
         return squeezed.find(needle) != std::string::npos;
     };
-    const std::string upper = Upper(text);
+    const std::string upper = UpperAscii(text);
     std::string_view h = upper;
     const std::size_t headEnd = h.find("</HEAD>");
     if (headEnd != std::string_view::npos) {
@@ -63,7 +63,7 @@ const std::string& SystemCharsetName() {
 } // namespace
 
 bool LooksLikeUU(std::string_view line) {
-    return StartsNoCase(line, "BEGIN ") && !Trim(line.substr(6)).empty();
+    return StartsNoCase(line, "BEGIN ") && !TrimGeneralView(line.substr(6)).empty();
 }
 
 TMimePart::TMimePart()
@@ -185,15 +185,15 @@ void TMimePart::ReadPartHeaders() {
     for (const std::string& line : Headers) {
         if (line.empty()) continue;
         if (StartsNoCase(line, "CONTENT-TYPE:")) {
-            const std::string u = Upper(line);
-            std::string_view t = Trim(After(u, ':'));
-            t = Trim(Before(t, ';'));
-            SetPrimary(Trim(Before(t, '/')));
-            Secondary = Trim(After(t, '/'));
+            const std::string u = UpperAscii(line);
+            std::string_view t = TrimGeneralView(After(u, ':'));
+            t = TrimGeneralView(Before(t, ';'));
+            SetPrimary(TrimGeneralView(Before(t, '/')));
+            Secondary = TrimGeneralView(After(t, '/'));
             if (Secondary == FPrimary && t.find('/') == std::string_view::npos) Secondary.clear();
             switch (FPrimaryCode) {
             case MP_TEXT:
-                SetCharset(Upper(HeaderParameter(line, "charset")));
+                SetCharset(UpperAscii(HeaderParameter(line, "charset")));
                 FileName = HeaderParameter(line, "name");
                 break;
             case MP_MULTIPART:
@@ -206,14 +206,15 @@ void TMimePart::ReadPartHeaders() {
                 break;
             }
         }
-        if (StartsNoCase(line, "CONTENT-TRANSFER-ENCODING:")) SetEncoding(Trim(After(Upper(line), ':')));
-        if (StartsNoCase(line, "CONTENT-DESCRIPTION:")) Description = Trim(After(line, ':'));
+        if (StartsNoCase(line, "CONTENT-TRANSFER-ENCODING:"))
+            SetEncoding(TrimGeneralView(After(UpperAscii(line), ':')));
+        if (StartsNoCase(line, "CONTENT-DESCRIPTION:")) Description = TrimGeneralView(After(line, ':'));
         if (StartsNoCase(line, "CONTENT-DISPOSITION:")) {
-            const std::string u = Upper(line);
-            Disposition = Trim(Before(After(u, ':'), ';'));
+            const std::string u = UpperAscii(line);
+            Disposition = TrimGeneralView(Before(After(u, ':'), ';'));
             dispositionName = HeaderParameter(line, "FileName");
         }
-        if (StartsNoCase(line, "CONTENT-ID:")) ContentID = Trim(After(line, ':'));
+        if (StartsNoCase(line, "CONTENT-ID:")) ContentID = TrimGeneralView(After(line, ':'));
     }
 
     if (!dispositionName.empty()) FileName = dispositionName;
@@ -268,7 +269,7 @@ void TMimePart::SplitWithin(std::size_t& budget) {
     if (FPrimaryCode == MP_MULTIPART) {
         while (i < n) {
             const std::string& line = Lines[i++];
-            if (TrimRight(line) == dashBoundary) break;
+            if (TrimGeneralRightView(line) == dashBoundary) break;
             PrePart.push_back(line);
             SetAttachFrom(line);
         }
@@ -296,11 +297,11 @@ void TMimePart::SplitWithin(std::size_t& budget) {
     if (FPrimaryCode == MP_MESSAGE && split) {
         embeddedSplit = true;
         TMimePart* sub = NewSubPart();
-        while (i < n && TrimRight(Lines[i]).empty())
+        while (i < n && TrimGeneralRightView(Lines[i]).empty())
             ++i;
         sub->Lines.reserve(n - i);
         for (; i < n; ++i) {
-            sub->Lines.emplace_back(TrimRight(Lines[i]));
+            sub->Lines.emplace_back(TrimGeneralRightView(Lines[i]));
             Spend(budget, LineCost(sub->Lines.back()));
         }
         sub->SplitWithin(budget);
@@ -316,7 +317,7 @@ void TMimePart::SplitWithin(std::size_t& budget) {
 
     if (FPrimaryCode == MP_MULTIPART) {
         for (; i < n; ++i) {
-            PostPart.emplace_back(TrimRight(Lines[i]));
+            PostPart.emplace_back(TrimGeneralRightView(Lines[i]));
             SetAttachFrom(Lines[i]);
         }
     }
@@ -349,7 +350,7 @@ void TMimePart::DecodeBody() {
     }
 
     if (ConvertCharset && FPrimaryCode == MP_TEXT) {
-        const bool html = Upper(Secondary) == "HTML";
+        const bool html = UpperAscii(Secondary) == "HTML";
         if (ForcedHTMLConvert || !html || !DeclaresContentType(text))
             text = ConvertBetweenCharsets(text, FCharsetCode, TargetCharset);
     }

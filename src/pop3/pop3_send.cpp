@@ -8,23 +8,6 @@ namespace {
 // What one list entry costs besides its bytes, so that a flood of empty lines is bounded as well.
 constexpr size_t kEntryOverhead = sizeof(std::string);
 
-std::string AsciiUpper(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return out;
-}
-
-// Removes leading and trailing characters with codes up to 32.
-std::string TrimControls(std::string_view s) {
-    size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= 32)
-        ++b;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= 32)
-        --e;
-    return std::string(s.substr(b, e - b));
-}
-
 } // namespace
 
 TPOP3Send::TPOP3Send() : sock_(std::make_unique<TTCPBlockSocket>()) {
@@ -108,9 +91,9 @@ bool TPOP3Send::QueryCapabilities() {
 std::string TPOP3Send::FindCapability(std::string_view keyword) const {
     // An empty keyword occurs at no position, so it matches no line.
     if (keyword.empty()) return {};
-    std::string key = AsciiUpper(keyword);
+    std::string key = UpperAscii(keyword);
     for (const std::string& line : capabilityList_)
-        if (AsciiUpper(line).starts_with(key)) return line;
+        if (UpperAscii(line).starts_with(key)) return line;
     return {};
 }
 
@@ -138,7 +121,7 @@ bool TPOP3Send::OpenSession() {
 
     std::string afterLt = TextAfter(resultString_, "<");
     if (afterLt != resultString_) {
-        std::string stamp = TrimControls(TextBefore(afterLt, ">"));
+        std::string stamp = TrimGeneral(TextBefore(afterLt, ">"));
         if (stamp != afterLt) timeStamp_ = "<" + stamp + ">";
     }
 

@@ -65,15 +65,6 @@ std::string_view TrimSpacesView(std::string_view s) {
     return s.substr(b, s.find_last_not_of(' ') - b + 1);
 }
 
-std::string_view TrimGeneralView(std::string_view s) {
-    std::size_t b = 0, e = s.size();
-    while (b < e && IsControlOrSpace(s[b]))
-        ++b;
-    while (e > b && IsControlOrSpace(s[e - 1]))
-        --e;
-    return s.substr(b, e - b);
-}
-
 char AsciiUpper(char c) {
     return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
@@ -279,11 +270,31 @@ std::string TrimGeneral(std::string_view s) {
     return std::string(TrimGeneralView(s));
 }
 
-std::string TrimGeneralRight(std::string_view s) {
+std::string UpperAscii(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        c = AsciiUpper(c);
+    return out;
+}
+
+std::string_view TrimGeneralView(std::string_view s) {
+    std::size_t b = 0, e = s.size();
+    while (b < e && IsControlOrSpace(s[b]))
+        ++b;
+    while (e > b && IsControlOrSpace(s[e - 1]))
+        --e;
+    return s.substr(b, e - b);
+}
+
+std::string_view TrimGeneralRightView(std::string_view s) {
     std::size_t e = s.size();
     while (e > 0 && IsControlOrSpace(s[e - 1]))
         --e;
-    return std::string(s.substr(0, e));
+    return s.substr(0, e);
+}
+
+std::string TrimGeneralRight(std::string_view s) {
+    return std::string(TrimGeneralRightView(s));
 }
 
 std::string FetchToken(std::string_view& s, std::string_view separator) {

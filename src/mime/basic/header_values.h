@@ -29,6 +29,12 @@ std::string TrimSpaces(std::string_view s);
 // s without leading and trailing characters of code 32 or below; the right-only form trims the end alone.
 std::string TrimGeneral(std::string_view s);
 std::string TrimGeneralRight(std::string_view s);
+// Copy of s with the ASCII letters a-z in upper case; every other byte kept.
+std::string UpperAscii(std::string_view s);
+
+// The same trims, as views into s (no copy).
+std::string_view TrimGeneralView(std::string_view s);
+std::string_view TrimGeneralRightView(std::string_view s);
 
 // The token before the first separator, space-trimmed; s keeps the space-trimmed rest (empty when the
 // separator does not occur). The string_view form advances the view instead of copying the rest, for loops
