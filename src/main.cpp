@@ -3,7 +3,7 @@
 #include "cli/help_text.h"
 #include "cli/params.h"
 #include "cli/quit.h"
-#include "mime/basic/header_values.h"
+#include "mime/basic/mail_dates.h"
 #include "net/ssl_openssl.h"
 #include "search/mailbox.h"
 #include "search/message_search.h"

@@ -5,6 +5,8 @@
 #include <utility>
 
 #include "mime/basic/header_values.h"
+#include "mime/basic/mail_dates.h"
+#include "mime/basic/text_routines.h"
 #include "mime/encoded_words.h"
 #include "mime/mime_text.h"
 

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "mime/basic/header_values.h"
+#include "mime/basic/text_routines.h"
 #include "mime/basic/transfer_encodings.h"
 #include "mime/encoded_words.h"
 #include "mime/mime_text.h"

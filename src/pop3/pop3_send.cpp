@@ -1,6 +1,6 @@
 #include "pop3/pop3_send.h"
 
-#include "mime/basic/header_values.h"
+#include "mime/basic/text_routines.h"
 #include "net/ssl_openssl.h"
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include "cli/params.h"
 #include "cli/quit.h"
-#include "mime/basic/header_values.h"
+#include "mime/basic/mail_dates.h"
 #include "mime/mime_message.h"
 #include "search/mailbox.h"
 #include "search/message_search.h"

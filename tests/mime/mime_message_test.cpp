@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "mime/basic/header_values.h"
+#include "mime/basic/mail_dates.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <ctime>
 #include <string>
 
-#include "mime/basic/header_values.h"
+#include "mime/basic/mail_dates.h"
 
 namespace {
 
