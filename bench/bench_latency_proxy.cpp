@@ -30,6 +30,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "bytes/ascii.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -67,17 +69,6 @@ sockaddr_in parseAddress(const std::string& text) {
 void setNoDelay(int fd) {
     int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-}
-
-bool equalsFolded(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
 }
 
 std::string_view withoutLineEnd(std::string_view line) {
@@ -157,10 +148,11 @@ class CapaFilter {
         const size_t blank = line.find(' ');
         const std::string_view word = line.substr(0, blank);
         const bool hasArgument = blank != std::string_view::npos && blank + 1 < line.size();
-        const bool capa = equalsFolded(word, "CAPA");
-        const bool multi = capa || equalsFolded(word, "TOP") || equalsFolded(word, "RETR") ||
-                           ((equalsFolded(word, "UIDL") || equalsFolded(word, "LIST")) && !hasArgument);
-        expected_.push_back({multi, capa, equalsFolded(word, "STLS")});
+        const bool capa = EqualsAsciiNoCase(word, "CAPA");
+        const bool multi =
+            capa || EqualsAsciiNoCase(word, "TOP") || EqualsAsciiNoCase(word, "RETR") ||
+            ((EqualsAsciiNoCase(word, "UIDL") || EqualsAsciiNoCase(word, "LIST")) && !hasArgument);
+        expected_.push_back({multi, capa, EqualsAsciiNoCase(word, "STLS")});
     }
 
     // Looks at one whole server line; false drops it.
@@ -169,7 +161,7 @@ class CapaFilter {
             if (line == ".") {
                 inBody_ = false;
                 inCapa_ = false;
-            } else if (inCapa_ && equalsFolded(line, "PIPELINING")) {
+            } else if (inCapa_ && EqualsAsciiNoCase(line, "PIPELINING")) {
                 return false;
             }
             return true;

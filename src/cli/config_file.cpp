@@ -2,6 +2,7 @@
 // in the same folder and then renamed over the old one, so a failed write never leaves a partial file.
 #include "cli/config_file.h"
 
+#include "bytes/split_lines.h"
 #include "cli/params.h"
 #include "cli/quit.h"
 #include "strutil/strutil.h"
@@ -66,20 +67,6 @@ bool readFile(const std::string& fname, std::size_t limit, std::string& data) {
     return ok;
 }
 
-// Lines split at CR LF, a lone CR or a lone LF; a break after the last line adds no empty line.
-std::vector<std::string> splitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\r' && text[i] != '\n') continue;
-        lines.push_back(text.substr(start, i - start));
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-        start = i + 1;
-    }
-    if (start < text.size()) lines.push_back(text.substr(start));
-    return lines;
-}
-
 } // namespace
 
 void writeConfig() {
@@ -92,7 +79,8 @@ void readConfig() {
     std::string data;
     if (!readFile(params.configFname, maxConfigBytes, data)) quit(18, params.configFname);
     if (data.size() > maxConfigBytes) quit(21, params.configFname);
-    const std::vector<std::string> lines = splitLines(data);
+    std::vector<std::string> lines;
+    SplitLines(data, lines);
     if (lines.size() != 4) quit(21, params.configFname);
     params.host = str_rot47(lines[0]);
     params.user = str_rot47(lines[1]);

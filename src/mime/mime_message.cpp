@@ -4,6 +4,7 @@
 #include <array>
 #include <utility>
 
+#include "bytes/ascii.h"
 #include "mime/basic/header_values.h"
 #include "mime/basic/mail_dates.h"
 #include "mime/basic/text_routines.h"
@@ -101,9 +102,7 @@ TMessPriority ParsePriority(std::string_view line) {
             return MP_unknown;
         }
     }
-    std::string lower(w);
-    for (char& c : lower)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    const std::string lower = LowerAscii(w);
     if (lower == "urgent" || lower == "high" || lower == "highest") return MP_high;
     if (lower == "normal" || lower == "medium") return MP_normal;
     if (lower == "low" || lower == "lowest" || lower == "no-priority" || lower == "non-urgent") return MP_low;

@@ -5,6 +5,7 @@
 #include <limits>
 #include <utility>
 
+#include "bytes/ascii.h"
 #include "mime/basic/header_values.h"
 #include "mime/basic/text_routines.h"
 #include "mime/basic/transfer_encodings.h"
@@ -34,7 +35,7 @@ bool DeclaresContentType(const std::string& text) {
         std::string squeezed;
         squeezed.reserve(h.size());
         for (char c : h)
-            if (c != '"' && c != ' ') squeezed += UpChar(c);
+            if (c != '"' && c != ' ') squeezed += AsciiUpper(c);
         return squeezed.find(needle) != std::string::npos;
     };
     const std::string upper = UpperAscii(text);

@@ -2,6 +2,8 @@
 // arithmetic so that no argument can overflow them.
 #include "strutil/strutil.h"
 
+#include "bytes/ascii.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -20,13 +22,6 @@ constexpr std::size_t maxQuoteDepth = 32;
 
 bool isQuote(char c) {
     return c == '\'' || c == '"';
-}
-
-int digitValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return 99;
 }
 
 std::string finishField(const std::string& text, const std::string& delimiter) {
@@ -63,10 +58,7 @@ std::string str_trim_right(const std::string& s) {
 }
 
 std::string str_lower(const std::string& s) {
-    std::string out = s;
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    return out;
+    return LowerAscii(s);
 }
 
 std::size_t str_pos(const std::string& s, const std::string& sub) {
@@ -136,8 +128,8 @@ int str_to_int(const std::string& s) {
     const std::uint64_t limit = negative ? std::uint64_t{1} << 31 : std::numeric_limits<int>::max();
     std::uint64_t value = 0;
     for (; i < n; ++i) {
-        int d = digitValue(s[i]);
-        if (d >= base) return 0;
+        const int d = HexDigitValue(s[i]);
+        if (d < 0 || d >= base) return 0;
         value = value * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(d);
         if (value > limit) return 0;
     }

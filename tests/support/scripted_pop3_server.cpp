@@ -1,5 +1,7 @@
 #include "support/scripted_pop3_server.h"
 
+#include "bytes/ascii.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -23,13 +25,6 @@ namespace {
 
 constexpr size_t kMaxClientLine = 1 << 20;
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 std::string Unescape(const std::string& s) {
     std::string out;
     for (size_t i = 0; i < s.size(); ++i) {
@@ -46,8 +41,9 @@ std::string Unescape(const std::string& s) {
             out += '\t';
         else if (c == '\\')
             out += '\\';
-        else if (c == 'x' && i + 2 < s.size() && HexDigit(s[i + 1]) >= 0 && HexDigit(s[i + 2]) >= 0) {
-            out += static_cast<char>(HexDigit(s[i + 1]) * 16 + HexDigit(s[i + 2]));
+        else if (c == 'x' && i + 2 < s.size() && HexDigitValue(s[i + 1]) >= 0 &&
+                 HexDigitValue(s[i + 2]) >= 0) {
+            out += static_cast<char>(HexDigitValue(s[i + 1]) * 16 + HexDigitValue(s[i + 2]));
             i += 2;
         } else
             throw std::invalid_argument("bad escape in transcript: \\" + std::string(1, c));

@@ -58,7 +58,7 @@ std::string HeaderParameter(std::string_view value, std::string_view name) {
     while (!rest.empty()) {
         const std::string segment = FetchOutsideQuotes(rest, ";", '"');
         const std::string_view seg = TrimGeneralView(segment);
-        if (seg.size() < name.size() || UpperAscii(seg.substr(0, name.size())) != UpperAscii(name)) continue;
+        if (seg.size() < name.size() || !EqualsAsciiNoCase(seg.substr(0, name.size()), name)) continue;
         const std::string_view after = TrimGeneralView(seg.substr(name.size()));
         if (after.empty()) return {};
         if (after[0] == '=') return Unquote(TrimGeneralView(after.substr(1)), '"');

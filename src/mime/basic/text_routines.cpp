@@ -35,10 +35,6 @@ std::string_view TrimSpacesView(std::string_view s) {
     return s.substr(b, s.find_last_not_of(' ') - b + 1);
 }
 
-char AsciiUpper(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
 } // namespace
 
 std::string TextBefore(std::string_view s, std::string_view separator) {
@@ -87,13 +83,6 @@ std::string TrimSpaces(std::string_view s) {
 }
 std::string TrimGeneral(std::string_view s) {
     return std::string(TrimGeneralView(s));
-}
-
-std::string UpperAscii(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        c = AsciiUpper(c);
-    return out;
 }
 
 std::string_view TrimGeneralView(std::string_view s) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "bytes/ascii.h" // the ASCII case folding (UpperAscii) used beside these routines
+
 // Text of s before the first occurrence of separator; all of s when it does not occur (or is empty).
 std::string TextBefore(std::string_view s, std::string_view separator);
 // Text of s after the first occurrence of separator; all of s when it does not occur (or is empty).
@@ -20,8 +22,6 @@ std::string TrimSpaces(std::string_view s);
 // s without leading and trailing characters of code 32 or below; the right-only form trims the end alone.
 std::string TrimGeneral(std::string_view s);
 std::string TrimGeneralRight(std::string_view s);
-// Copy of s with the ASCII letters a-z in upper case; every other byte kept.
-std::string UpperAscii(std::string_view s);
 
 // The same trims, as views into s (no copy).
 std::string_view TrimGeneralView(std::string_view s);

@@ -1,5 +1,8 @@
 #include "mime/basic/transfer_encodings.h"
 
+#include "bytes/ascii.h"
+#include "mime/basic/text_routines.h"
+
 namespace {
 
 constexpr TReverseTable MakeBase64Reverse() {
@@ -9,13 +12,6 @@ constexpr TReverseTable MakeBase64Reverse() {
     for (unsigned i = 0; i < 64; ++i)
         t[static_cast<unsigned char>(Base64Alphabet[i]) - 33] = static_cast<unsigned char>(i);
     return t;
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
 }
 
 // Alphabet position - 1 for every byte; bytes outside the alphabet count as 0. The first occurrence wins.
@@ -32,20 +28,8 @@ std::array<unsigned char, 256> AlphabetValues(std::string_view alphabet) {
     return values;
 }
 
-std::string UpperTrimmed(std::string_view line) {
-    std::size_t b = 0, e = line.size();
-    while (b < e && static_cast<unsigned char>(line[b]) <= 32)
-        ++b;
-    while (e > b && static_cast<unsigned char>(line[e - 1]) <= 32)
-        --e;
-    std::string s(line.substr(b, e - b));
-    for (char& c : s)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return s;
-}
-
 std::string DecodeLine(std::string_view line, std::string_view alphabet, bool uu) {
-    const std::string s = UpperTrimmed(line);
+    const std::string s = UpperAscii(TrimGeneralView(line));
     if (s.empty() || s.starts_with("BEGIN") || s.starts_with("END") || (uu && s.starts_with("TABLE")))
         return {};
     const std::size_t pos = alphabet.find(line[0]);
@@ -87,7 +71,7 @@ std::string DecodeHexEscapes(std::string_view text, char escape) {
             if (i < len && text[i] == '\n') ++i;
             continue;
         }
-        const int hi = HexValue(n), lo = HexValue(text[i + 1]);
+        const int hi = HexDigitValue(n), lo = HexDigitValue(text[i + 1]);
         if (hi >= 0 && lo >= 0) {
             out += static_cast<char>(hi * 16 + lo);
             i += 2;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "bytes/ascii.h"
 #include "mime/charset/charset_tables.h"
 
 bool IsTwoByteCharset(TMimeChar charset) {
@@ -146,13 +147,6 @@ const TIconvArr IconvArr = {{
 }};
 
 namespace {
-
-std::string UpperAscii(std::string_view text) {
-    std::string result(text);
-    for (char& c : result)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return result;
-}
 
 // True when name is one of the space-separated words of names.
 bool ContainsWord(std::string_view names, std::string_view name) {

@@ -1,0 +1,54 @@
+// ASCII character routines shared by every layer: case folding of the letters A-Z/a-z (every other byte
+// kept, whatever the character set) and the value of a hexadecimal digit.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+constexpr char AsciiLower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+constexpr char AsciiUpper(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// Folds s in place, without allocating.
+inline void LowerAsciiInPlace(std::string& s) {
+    for (char& c : s)
+        c = AsciiLower(c);
+}
+
+inline void UpperAsciiInPlace(std::string& s) {
+    for (char& c : s)
+        c = AsciiUpper(c);
+}
+
+// Copies of s with the ASCII letters folded.
+inline std::string LowerAscii(std::string_view s) {
+    std::string out(s);
+    LowerAsciiInPlace(out);
+    return out;
+}
+
+inline std::string UpperAscii(std::string_view s) {
+    std::string out(s);
+    UpperAsciiInPlace(out);
+    return out;
+}
+
+// True when a and b are equal but for the case of ASCII letters.
+constexpr bool EqualsAsciiNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+    return true;
+}
+
+// Value 0-15 of a hexadecimal digit (either case); -1 for any other byte.
+constexpr int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
