@@ -1,15 +1,13 @@
 // Line throughput of the blocking socket over loopback: 10 MB of lines received with ReceiveLine, in plain
-// text and through TLS. The sending side runs in a thread; its TLS comes from the same OpenSSL library the
-// program loads (looked up by name here as well, since the benchmarks do not link OpenSSL).
+// text and through TLS. The sending side runs in a thread, its TLS on the tests' server context (the same
+// OpenSSL 3 library the program loads at run time).
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <csignal>
-#include <dlfcn.h>
 #include <netinet/in.h>
-#include <openssl/evp.h>
 #include <openssl/ssl.h>
-#include <openssl/x509.h>
 #include <pthread.h>
+#include <stdexcept>
 #include <string>
 #include <sys/socket.h>
 #include <thread>
@@ -17,84 +15,22 @@
 
 #include "net/blocksock.h"
 #include "net/ssl_openssl.h"
+#include "support/test_tls_context.h"
 
 namespace {
 
 constexpr size_t kTotalBytes = 10 * 1024 * 1024;
 
-#define OPENSSL_FN(lib, name) name##_fn = reinterpret_cast<decltype(&::name)>(dlsym(lib, #name))
-
-// The server side of TLS: a context with a self-signed certificate made on first use.
-struct ServerTls {
-    decltype(&::TLS_server_method) TLS_server_method_fn;
-    decltype(&::SSL_CTX_new) SSL_CTX_new_fn;
-    decltype(&::SSL_CTX_use_certificate) SSL_CTX_use_certificate_fn;
-    decltype(&::SSL_CTX_use_PrivateKey) SSL_CTX_use_PrivateKey_fn;
-    decltype(&::SSL_new) SSL_new_fn;
-    decltype(&::SSL_set_fd) SSL_set_fd_fn;
-    decltype(&::SSL_accept) SSL_accept_fn;
-    decltype(&::SSL_write) SSL_write_fn;
-    decltype(&::SSL_shutdown) SSL_shutdown_fn;
-    decltype(&::SSL_free) SSL_free_fn;
-    decltype(&::EVP_PKEY_Q_keygen) EVP_PKEY_Q_keygen_fn;
-    decltype(&::X509_new) X509_new_fn;
-    decltype(&::X509_set_version) X509_set_version_fn;
-    decltype(&::X509_gmtime_adj) X509_gmtime_adj_fn;
-    decltype(&::X509_getm_notBefore) X509_getm_notBefore_fn;
-    decltype(&::X509_getm_notAfter) X509_getm_notAfter_fn;
-    decltype(&::X509_set_pubkey) X509_set_pubkey_fn;
-    decltype(&::X509_sign) X509_sign_fn;
-    decltype(&::EVP_sha256) EVP_sha256_fn;
-    SSL_CTX* ctx = nullptr;
-
-    bool Init() {
-        void* ssl = dlopen("libssl.so.3", RTLD_NOW);
-        void* crypto = dlopen("libcrypto.so.3", RTLD_NOW);
-        if (!ssl || !crypto) return false;
-        OPENSSL_FN(ssl, TLS_server_method);
-        OPENSSL_FN(ssl, SSL_CTX_new);
-        OPENSSL_FN(ssl, SSL_CTX_use_certificate);
-        OPENSSL_FN(ssl, SSL_CTX_use_PrivateKey);
-        OPENSSL_FN(ssl, SSL_new);
-        OPENSSL_FN(ssl, SSL_set_fd);
-        OPENSSL_FN(ssl, SSL_accept);
-        OPENSSL_FN(ssl, SSL_write);
-        OPENSSL_FN(ssl, SSL_shutdown);
-        OPENSSL_FN(ssl, SSL_free);
-        OPENSSL_FN(crypto, EVP_PKEY_Q_keygen);
-        OPENSSL_FN(crypto, X509_new);
-        OPENSSL_FN(crypto, X509_set_version);
-        OPENSSL_FN(crypto, X509_gmtime_adj);
-        OPENSSL_FN(crypto, X509_getm_notBefore);
-        OPENSSL_FN(crypto, X509_getm_notAfter);
-        OPENSSL_FN(crypto, X509_set_pubkey);
-        OPENSSL_FN(crypto, X509_sign);
-        OPENSSL_FN(crypto, EVP_sha256);
-        if (!TLS_server_method_fn || !SSL_CTX_new_fn || !SSL_CTX_use_certificate_fn ||
-            !SSL_CTX_use_PrivateKey_fn || !SSL_new_fn || !SSL_set_fd_fn || !SSL_accept_fn || !SSL_write_fn ||
-            !SSL_shutdown_fn || !SSL_free_fn || !EVP_PKEY_Q_keygen_fn || !X509_new_fn ||
-            !X509_set_version_fn || !X509_gmtime_adj_fn || !X509_getm_notBefore_fn ||
-            !X509_getm_notAfter_fn || !X509_set_pubkey_fn || !X509_sign_fn || !EVP_sha256_fn)
-            return false;
-        EVP_PKEY* key = EVP_PKEY_Q_keygen_fn(nullptr, nullptr, "EC", "P-256");
-        X509* cert = X509_new_fn();
-        if (!key || !cert) return false;
-        X509_set_version_fn(cert, 2);
-        X509_gmtime_adj_fn(X509_getm_notBefore_fn(cert), -3600);
-        X509_gmtime_adj_fn(X509_getm_notAfter_fn(cert), 3600);
-        X509_set_pubkey_fn(cert, key);
-        if (X509_sign_fn(cert, key, EVP_sha256_fn()) <= 0) return false;
-        ctx = SSL_CTX_new_fn(TLS_server_method_fn());
-        return ctx && SSL_CTX_use_certificate_fn(ctx, cert) == 1 && SSL_CTX_use_PrivateKey_fn(ctx, key) == 1;
-    }
-};
-
-ServerTls* ServerSide() {
-    static ServerTls* server = [] {
-        auto* s = new ServerTls{};
-        return s->Init() ? s : nullptr;
+// The server side of TLS, or null when the test context cannot be made.
+SSL_CTX* ServerContext() {
+    static SSL_CTX* ctx = [] {
+        try {
+            return TestServerTlsContext();
+        } catch (const std::exception&) {
+            return static_cast<SSL_CTX*>(nullptr);
+        }
     }();
-    return server;
+    return ctx;
 }
 
 std::string MakeLines(size_t& lineCount) {
@@ -130,17 +66,16 @@ class Sender {
             const int fd = ::accept(listenFd_, nullptr, nullptr);
             if (fd < 0) return;
             if (tls) {
-                ServerTls* s = ServerSide();
-                SSL* ssl = s->SSL_new_fn(s->ctx);
-                s->SSL_set_fd_fn(ssl, fd);
-                if (s->SSL_accept_fn(ssl) == 1) {
+                SSL* ssl = SSL_new(ServerContext());
+                SSL_set_fd(ssl, fd);
+                if (SSL_accept(ssl) == 1) {
                     for (size_t pos = 0; pos < text.size(); pos += 65536) {
                         const int n = static_cast<int>(std::min<size_t>(65536, text.size() - pos));
-                        if (s->SSL_write_fn(ssl, text.data() + pos, n) <= 0) break;
+                        if (SSL_write(ssl, text.data() + pos, n) <= 0) break;
                     }
-                    s->SSL_shutdown_fn(ssl);
+                    SSL_shutdown(ssl);
                 }
-                s->SSL_free_fn(ssl);
+                SSL_free(ssl);
             } else {
                 for (size_t pos = 0; pos < text.size();) {
                     const ssize_t n = ::send(fd, text.data() + pos, text.size() - pos, MSG_NOSIGNAL);
@@ -164,7 +99,7 @@ class Sender {
 };
 
 void ReceiveLines(benchmark::State& state, bool tls) {
-    if (tls && (!LoadTlsLibrary() || !ServerSide())) {
+    if (tls && (!LoadTlsLibrary() || !ServerContext())) {
         state.SkipWithError("OpenSSL 3 cannot be loaded");
         return;
     }

@@ -1,6 +1,7 @@
 // The maildig executable seen from outside: exit codes with their exact messages, help, version, the verbose
 // dump, and the configuration file written with --write and read with --config.
 #include "strutil/strutil.h"
+#include "support/privileges.h"
 #include "support/run_program.h"
 
 #include <gtest/gtest.h>
@@ -365,7 +366,7 @@ TEST(MaildigConfig, FailedWriteLeavesNoFileBehind) {
 }
 
 TEST(MaildigConfig, FailedWriteKeepsTheOldFile) {
-    if (::geteuid() == 0)
+    if (RunningAsRoot())
         GTEST_SKIP() << "running as root: a read-only folder does not stop root from writing";
     fs::path dir = scratchDir();
     fs::path cfg = dir / "keep.cfg";

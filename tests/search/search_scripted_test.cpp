@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "search/script_steps.h"
+#include "support/privileges.h"
 #include "support/run_program.h"
 #include "support/scripted_pop3_server.h"
 
@@ -22,15 +23,6 @@ ScriptedPop3ServerOptions at(const char* address) {
     o.port = 110;
     return o;
 }
-
-bool canBindLowPorts() {
-    return geteuid() == 0;
-}
-
-#define REQUIRE_PORT_110()                                                                                   \
-    do {                                                                                                     \
-        if (!canBindLowPorts()) GTEST_SKIP() << "needs root to listen on port 110 (the plain-text port)";    \
-    } while (0)
 
 std::string message(const std::string& subject, const std::string& body) {
     return "+OK\r\nFrom: a@example.com\r\nTo: b@example.com\r\nSubject: " + subject + "\r\n\r\n" + body +

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "support/privileges.h"
 #include "support/run_program.h"
 
 namespace {
@@ -31,7 +32,7 @@ std::string Script() {
 } // namespace
 
 std::string DovecotInstance::Unavailable() {
-    if (::geteuid() != 0)
+    if (!RunningAsRoot())
         return "Dovecot tests skipped: they need root (to bind port 110 and to run a private Dovecot "
                "instance)";
     for (const char* program : {"dovecot", "python3", "openssl"})

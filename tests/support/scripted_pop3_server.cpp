@@ -1,6 +1,7 @@
 #include "support/scripted_pop3_server.h"
 
 #include "bytes/ascii.h"
+#include "support/test_tls_context.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -49,31 +50,6 @@ std::string Unescape(const std::string& s) {
             throw std::invalid_argument("bad escape in transcript: \\" + std::string(1, c));
     }
     return out;
-}
-
-// A self-signed certificate and key made once per process, for the server side of STLS.
-SSL_CTX* ServerTlsContext() {
-    static SSL_CTX* ctx = [] {
-        SSL_CTX* c = SSL_CTX_new(TLS_server_method());
-        EVP_PKEY* key = EVP_EC_gen("P-256");
-        X509* cert = X509_new();
-        X509_set_version(cert, 2);
-        ASN1_INTEGER_set(X509_get_serialNumber(cert), 1);
-        X509_gmtime_adj(X509_getm_notBefore(cert), -3600);
-        X509_gmtime_adj(X509_getm_notAfter(cert), 86400);
-        X509_set_pubkey(cert, key);
-        X509_NAME* name = X509_get_subject_name(cert);
-        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                                   reinterpret_cast<const unsigned char*>("localhost"), -1, -1, 0);
-        X509_set_issuer_name(cert, name);
-        X509_sign(cert, key, EVP_sha256());
-        SSL_CTX_use_certificate(c, cert);
-        SSL_CTX_use_PrivateKey(c, key);
-        X509_free(cert);
-        EVP_PKEY_free(key);
-        return c;
-    }();
-    return ctx;
 }
 
 // One accepted connection, plain or TLS, with its unread input.
@@ -364,7 +340,7 @@ void ScriptedPop3Server::Run() {
             if (!conn.Open()) break;
             timeval tv{10, 0};
             setsockopt(conn.fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-            conn.ssl = SSL_new(ServerTlsContext());
+            conn.ssl = SSL_new(TestServerTlsContext());
             SSL_set_fd(conn.ssl, conn.fd);
             if (!conn.in.empty() || SSL_accept(conn.ssl) != 1) {
                 AddError("TLS handshake as server failed");

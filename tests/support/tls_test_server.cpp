@@ -1,6 +1,8 @@
 // A loopback TCP server for tests, scripted per connection, plain or TLS.
 #include "support/tls_test_server.h"
 
+#include "support/test_tls_context.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -18,33 +20,6 @@
 #include <utility>
 
 namespace {
-
-// The server's TLS context with a self-signed certificate for "localhost", made once per process.
-SSL_CTX* ServerContext() {
-    static SSL_CTX* ctx = [] {
-        EVP_PKEY* key = EVP_EC_gen("P-256");
-        X509* cert = X509_new();
-        if (!key || !cert) throw std::runtime_error("test certificate: key generation failed");
-        X509_set_version(cert, 2);
-        ASN1_INTEGER_set(X509_get_serialNumber(cert), 1);
-        X509_gmtime_adj(X509_getm_notBefore(cert), -3600);
-        X509_gmtime_adj(X509_getm_notAfter(cert), 3600L * 24 * 30);
-        X509_NAME* name = X509_get_subject_name(cert);
-        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                                   reinterpret_cast<const unsigned char*>("localhost"), -1, -1, 0);
-        X509_set_issuer_name(cert, name);
-        X509_set_pubkey(cert, key);
-        if (X509_sign(cert, key, EVP_sha256()) <= 0)
-            throw std::runtime_error("test certificate: signing failed");
-        SSL_CTX* c = SSL_CTX_new(TLS_server_method());
-        if (!c || SSL_CTX_use_certificate(c, cert) != 1 || SSL_CTX_use_PrivateKey(c, key) != 1)
-            throw std::runtime_error("test certificate: server context failed");
-        X509_free(cert);
-        EVP_PKEY_free(key);
-        return c;
-    }();
-    return ctx;
-}
 
 bool WaitFd(int fd, short events, int timeoutMs) {
     pollfd p{};
@@ -162,7 +137,7 @@ bool TestConnection::StartTls(int timeoutMs) {
     tv.tv_usec = (timeoutMs % 1000) * 1000;
     setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-    ssl_ = SSL_new(ServerContext());
+    ssl_ = SSL_new(TestServerTlsContext());
     if (!ssl_ || SSL_set_fd(ssl_, fd_) != 1 || SSL_accept(ssl_) != 1) {
         ERR_clear_error();
         if (ssl_) SSL_free(ssl_);
@@ -187,7 +162,7 @@ void TestConnection::ShutdownTls() {
 }
 
 TlsTestServer::TlsTestServer(Script script, Mode mode) : script_(std::move(script)), mode_(mode) {
-    if (mode_ == ImplicitTls) ServerContext();
+    if (mode_ == ImplicitTls) TestServerTlsContext();
     listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (listenFd_ == -1) throw std::runtime_error("test server: socket failed");
     const int one = 1;
