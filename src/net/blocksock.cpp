@@ -281,9 +281,9 @@ int32_t TTCPBlockSocket::SendBytes(const void* buffer, int32_t length) {
         StopFlag = false;
         LastErrorCode = WSAECONNABORTED;
     } else if (length < 0 || (buffer == nullptr && length > 0)) {
-        LastErrorCode = 10022;
+        LastErrorCode = WSAEINVAL;
     } else if (handle_ == -1) {
-        LastErrorCode = 10057;
+        LastErrorCode = WSAENOTCONN;
     } else {
         const char* data = static_cast<const char*>(buffer);
         const int32_t maxChunk = std::clamp(SendMaxChunk, 1, kMaxChunk);
@@ -336,7 +336,7 @@ void TTCPBlockSocket::SendText(std::string_view data) {
 
 int TTCPBlockSocket::PollHandle(short events, int32_t timeout) {
     if (handle_ == -1) {
-        LastErrorCode = 10057;
+        LastErrorCode = WSAENOTCONN;
         return -1;
     }
     const auto start = Clock::now();
@@ -394,7 +394,7 @@ void TTCPBlockSocket::SetReceiveTimeout(int32_t timeout) {
 
 int32_t TTCPBlockSocket::ReadOnce(void* buffer, int32_t length) {
     if (handle_ == -1) {
-        LastErrorCode = 10057;
+        LastErrorCode = WSAENOTCONN;
         return -1;
     }
     if (tls_->TlsEnabled()) {
@@ -425,7 +425,7 @@ int32_t TTCPBlockSocket::ReceiveBytes(void* buffer, int32_t length) {
     ClearLastError();
     int32_t n = -1;
     if (length < 0 || (buffer == nullptr && length > 0))
-        LastErrorCode = 10022;
+        LastErrorCode = WSAEINVAL;
     else
         n = ReadOnce(buffer, length);
     ReportError();
@@ -439,7 +439,7 @@ std::string TTCPBlockSocket::ReadNetworkChunk(int32_t timeout) {
         return {};
     }
     if (handle_ == -1) {
-        LastErrorCode = 10057;
+        LastErrorCode = WSAENOTCONN;
         return {};
     }
     sched_yield();

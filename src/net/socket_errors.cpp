@@ -12,57 +12,57 @@ struct CodeText {
 };
 
 constexpr CodeText kTexts[] = {
-    {10004, "Interrupted system call"},
-    {10009, "Bad file number"},
-    {10013, "Permission denied"},
-    {10014, "Bad address"},
-    {10022, "Invalid argument"},
-    {10024, "Too many open files"},
-    {10035, "Operation would block"},
-    {10036, "Operation now in progress"},
-    {10037, "Operation already in progress"},
-    {10038, "Socket operation on nonsocket"},
-    {10039, "Destination address required"},
-    {10040, "Message too long"},
-    {10041, "Protocol wrong type for Socket"},
-    {10042, "Protocol not available"},
-    {10043, "Protocol not supported"},
-    {10044, "Socket not supported"},
-    {10045, "Operation not supported on Socket"},
-    {10046, "Protocol family not supported"},
-    {10047, "Address family not supported"},
-    {10048, "Address already in use"},
-    {10049, "Can't assign requested address"},
-    {10050, "Network is down"},
-    {10051, "Network is unreachable"},
-    {10052, "Network dropped connection on reset"},
-    {10053, "Software caused connection abort"},
-    {10054, "Connection reset by peer"},
-    {10055, "No Buffer space available"},
-    {10056, "Socket is already connected"},
-    {10057, "Socket is not connected"},
-    {10058, "Can't send after Socket shutdown"},
-    {10059, "Too many references:can't splice"},
-    {10060, "Connection timed out"},
-    {10061, "Connection refused"},
-    {10062, "Too many levels of symbolic links"},
-    {10063, "File name is too long"},
-    {10064, "Host is down"},
-    {10065, "No route to host"},
-    {10066, "Directory is not empty"},
-    {10067, "Too many processes"},
-    {10068, "Too many users"},
-    {10069, "Disk quota exceeded"},
-    {10070, "Stale NFS file handle"},
-    {10071, "Too many levels of remote in path"},
-    {10091, "Network subsystem is unusable"},
-    {10092, "Winsock DLL cannot support this application"},
-    {10093, "Winsock not initialized"},
-    {10101, "Disconnect"},
-    {11001, "Host not found"},
-    {11002, "Non authoritative - host not found"},
-    {11003, "Non recoverable error"},
-    {11004, "Valid name, no data record of requested type"},
+    {WSAEINTR, "Interrupted system call"},
+    {WSAEBADF, "Bad file number"},
+    {WSAEACCES, "Permission denied"},
+    {WSAEFAULT, "Bad address"},
+    {WSAEINVAL, "Invalid argument"},
+    {WSAEMFILE, "Too many open files"},
+    {WSAEWOULDBLOCK, "Operation would block"},
+    {WSAEINPROGRESS, "Operation now in progress"},
+    {WSAEALREADY, "Operation already in progress"},
+    {WSAENOTSOCK, "Socket operation on nonsocket"},
+    {WSAEDESTADDRREQ, "Destination address required"},
+    {WSAEMSGSIZE, "Message too long"},
+    {WSAEPROTOTYPE, "Protocol wrong type for Socket"},
+    {WSAENOPROTOOPT, "Protocol not available"},
+    {WSAEPROTONOSUPPORT, "Protocol not supported"},
+    {WSAESOCKTNOSUPPORT, "Socket not supported"},
+    {WSAEOPNOTSUPP, "Operation not supported on Socket"},
+    {WSAEPFNOSUPPORT, "Protocol family not supported"},
+    {WSAEAFNOSUPPORT, "Address family not supported"},
+    {WSAEADDRINUSE, "Address already in use"},
+    {WSAEADDRNOTAVAIL, "Can't assign requested address"},
+    {WSAENETDOWN, "Network is down"},
+    {WSAENETUNREACH, "Network is unreachable"},
+    {WSAENETRESET, "Network dropped connection on reset"},
+    {WSAECONNABORTED, "Software caused connection abort"},
+    {WSAECONNRESET, "Connection reset by peer"},
+    {WSAENOBUFS, "No Buffer space available"},
+    {WSAEISCONN, "Socket is already connected"},
+    {WSAENOTCONN, "Socket is not connected"},
+    {WSAESHUTDOWN, "Can't send after Socket shutdown"},
+    {WSAETOOMANYREFS, "Too many references:can't splice"},
+    {WSAETIMEDOUT, "Connection timed out"},
+    {WSAECONNREFUSED, "Connection refused"},
+    {WSAELOOP, "Too many levels of symbolic links"},
+    {WSAENAMETOOLONG, "File name is too long"},
+    {WSAEHOSTDOWN, "Host is down"},
+    {WSAEHOSTUNREACH, "No route to host"},
+    {WSAENOTEMPTY, "Directory is not empty"},
+    {WSAEPROCLIM, "Too many processes"},
+    {WSAEUSERS, "Too many users"},
+    {WSAEDQUOT, "Disk quota exceeded"},
+    {WSAESTALE, "Stale NFS file handle"},
+    {WSAEREMOTE, "Too many levels of remote in path"},
+    {WSASYSNOTREADY, "Network subsystem is unusable"},
+    {WSAVERNOTSUPPORTED, "Winsock DLL cannot support this application"},
+    {WSANOTINITIALISED, "Winsock not initialized"},
+    {WSAEDISCON, "Disconnect"},
+    {WSAHOST_NOT_FOUND, "Host not found"},
+    {WSATRY_AGAIN, "Non authoritative - host not found"},
+    {WSANO_RECOVERY, "Non recoverable error"},
+    {WSANO_DATA, "Valid name, no data record of requested type"},
 };
 
 struct ErrnoCode {
@@ -71,19 +71,53 @@ struct ErrnoCode {
 };
 
 constexpr ErrnoCode kErrnoCodes[] = {
-    {EINTR, 10004},        {EBADF, 10009},           {EACCES, 10013},          {EPERM, 10013},
-    {EFAULT, 10014},       {EINVAL, 10022},          {EMFILE, 10024},          {ENFILE, 10024},
-    {EAGAIN, 10035},       {EWOULDBLOCK, 10035},     {EINPROGRESS, 10036},     {EALREADY, 10037},
-    {ENOTSOCK, 10038},     {EDESTADDRREQ, 10039},    {EMSGSIZE, 10040},        {EPROTOTYPE, 10041},
-    {ENOPROTOOPT, 10042},  {EPROTONOSUPPORT, 10043}, {ESOCKTNOSUPPORT, 10044}, {EOPNOTSUPP, 10045},
-    {EPFNOSUPPORT, 10046}, {EAFNOSUPPORT, 10047},    {EADDRINUSE, 10048},      {EADDRNOTAVAIL, 10049},
-    {ENETDOWN, 10050},     {ENETUNREACH, 10051},     {ENETRESET, 10052},       {ECONNABORTED, 10053},
-    {ECONNRESET, 10054},   {EPIPE, 10054}, // a send to a peer that has closed the connection
-    {ENOBUFS, 10055},      {ENOMEM, 10055},          {EISCONN, 10056},         {ENOTCONN, 10057},
-    {ESHUTDOWN, 10058},    {ETOOMANYREFS, 10059},    {ETIMEDOUT, 10060},       {ECONNREFUSED, 10061},
-    {ELOOP, 10062},        {ENAMETOOLONG, 10063},    {EHOSTDOWN, 10064},       {EHOSTUNREACH, 10065},
-    {ENOTEMPTY, 10066},    {EUSERS, 10068},          {EDQUOT, 10069},          {ESTALE, 10070},
-    {EREMOTE, 10071},
+    {EINTR, WSAEINTR},
+    {EBADF, WSAEBADF},
+    {EACCES, WSAEACCES},
+    {EPERM, WSAEACCES},
+    {EFAULT, WSAEFAULT},
+    {EINVAL, WSAEINVAL},
+    {EMFILE, WSAEMFILE},
+    {ENFILE, WSAEMFILE},
+    {EAGAIN, WSAEWOULDBLOCK},
+    {EWOULDBLOCK, WSAEWOULDBLOCK},
+    {EINPROGRESS, WSAEINPROGRESS},
+    {EALREADY, WSAEALREADY},
+    {ENOTSOCK, WSAENOTSOCK},
+    {EDESTADDRREQ, WSAEDESTADDRREQ},
+    {EMSGSIZE, WSAEMSGSIZE},
+    {EPROTOTYPE, WSAEPROTOTYPE},
+    {ENOPROTOOPT, WSAENOPROTOOPT},
+    {EPROTONOSUPPORT, WSAEPROTONOSUPPORT},
+    {ESOCKTNOSUPPORT, WSAESOCKTNOSUPPORT},
+    {EOPNOTSUPP, WSAEOPNOTSUPP},
+    {EPFNOSUPPORT, WSAEPFNOSUPPORT},
+    {EAFNOSUPPORT, WSAEAFNOSUPPORT},
+    {EADDRINUSE, WSAEADDRINUSE},
+    {EADDRNOTAVAIL, WSAEADDRNOTAVAIL},
+    {ENETDOWN, WSAENETDOWN},
+    {ENETUNREACH, WSAENETUNREACH},
+    {ENETRESET, WSAENETRESET},
+    {ECONNABORTED, WSAECONNABORTED},
+    {ECONNRESET, WSAECONNRESET},
+    {EPIPE, WSAECONNRESET}, // a send to a peer that has closed the connection
+    {ENOBUFS, WSAENOBUFS},
+    {ENOMEM, WSAENOBUFS},
+    {EISCONN, WSAEISCONN},
+    {ENOTCONN, WSAENOTCONN},
+    {ESHUTDOWN, WSAESHUTDOWN},
+    {ETOOMANYREFS, WSAETOOMANYREFS},
+    {ETIMEDOUT, WSAETIMEDOUT},
+    {ECONNREFUSED, WSAECONNREFUSED},
+    {ELOOP, WSAELOOP},
+    {ENAMETOOLONG, WSAENAMETOOLONG},
+    {EHOSTDOWN, WSAEHOSTDOWN},
+    {EHOSTUNREACH, WSAEHOSTUNREACH},
+    {ENOTEMPTY, WSAENOTEMPTY},
+    {EUSERS, WSAEUSERS},
+    {EDQUOT, WSAEDQUOT},
+    {ESTALE, WSAESTALE},
+    {EREMOTE, WSAEREMOTE},
 };
 
 } // namespace
@@ -110,28 +144,28 @@ int32_t SocketErrorFromResolver(int gaiError, int sysErrno) {
 #ifdef EAI_ADDRFAMILY
     case EAI_ADDRFAMILY:
 #endif
-        return 11001; // Host not found
+        return WSAHOST_NOT_FOUND;
     case EAI_AGAIN:
-        return 11002; // Non authoritative - host not found
+        return WSATRY_AGAIN;
     case EAI_FAIL:
-        return 11003; // Non recoverable error
+        return WSANO_RECOVERY;
 #ifdef EAI_NODATA
     case EAI_NODATA:
-        return 11004; // Valid name, no data record of requested type
+        return WSANO_DATA;
 #endif
     case EAI_SERVICE:
-        return 10109; // the service (port) name is not known
+        return WSATYPE_NOT_FOUND;
     case EAI_FAMILY:
-        return 10047;
+        return WSAEAFNOSUPPORT;
     case EAI_SOCKTYPE:
-        return 10044;
+        return WSAESOCKTNOSUPPORT;
     case EAI_BADFLAGS:
-        return 10022;
+        return WSAEINVAL;
     case EAI_MEMORY:
-        return 10055;
+        return WSAENOBUFS;
     case EAI_SYSTEM:
-        return sysErrno != 0 ? SocketErrorFromErrno(sysErrno) : 11003;
+        return sysErrno != 0 ? SocketErrorFromErrno(sysErrno) : WSANO_RECOVERY;
     default:
-        return 11003;
+        return WSANO_RECOVERY;
     }
 }
