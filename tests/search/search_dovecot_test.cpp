@@ -9,6 +9,7 @@
 
 #include "support/dovecot_fixture.h"
 #include "support/run_program.h"
+#include "support/whole_suite.h"
 
 namespace {
 
@@ -296,5 +297,5 @@ int main(int argc, char** argv) {
     setenv("LC_ALL", "C", 1);
     servers = new Servers;
     ::testing::AddGlobalTestEnvironment(servers);
-    return RUN_ALL_TESTS();
+    return WholeSuiteExitCode(RUN_ALL_TESTS());
 }
