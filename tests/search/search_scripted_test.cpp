@@ -24,9 +24,9 @@ ScriptedPop3ServerOptions at(const char* address) {
     return o;
 }
 
-std::string message(const std::string& subject, const std::string& body) {
-    return "+OK\r\nFrom: a@example.com\r\nTo: b@example.com\r\nSubject: " + subject + "\r\n\r\n" + body +
-           ".\r\n";
+// The steps of a conversation in tests/data/search/scripted, played after the login.
+std::vector<Pop3Step> transcript(const std::string& name) {
+    return Pop3Script::Load(std::string(MAILDIG_TEST_DATA) + "/search/scripted/" + name).steps;
 }
 
 RunResult run(const char* address, std::vector<std::string> args) {
@@ -50,9 +50,7 @@ TEST(ScriptedFind, ErrReplyToTopJudgesAnEmptyMessage) {
     for (bool pipelining : {false, true}) {
         Pop3Script script;
         script.steps = loginSteps({"u1", "u2"}, pipelining);
-        for (Pop3Step s : {expect("TOP 1 125"), send("-ERR no such message\r\n"), expect("TOP 2 125"),
-                           send(message("hello", "world\r\n")), expect("QUIT"), send("+OK bye\r\n")})
-            script.steps.push_back(s);
+        append(script, transcript("top_err_then_message.txt"));
         ScriptedPop3Server server(script, at("127.0.0.31"));
         RunResult r = run("127.0.0.31", {"-r", "all"}); // no criteria: the empty message matches too
         EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -67,10 +65,7 @@ TEST(ScriptedFind, ConnectionCutInsideATopReply) {
     for (bool pipelining : {false, true}) {
         Pop3Script script;
         script.steps = loginSteps({"u1", "u2", "u3"}, pipelining);
-        script.steps.push_back(expect("TOP 1 125"));
-        Pop3Step cut = send(message("first found", "body line\r\nmore\r\n"));
-        cut.cutAfter = 80; // the status line and the header arrive, then the connection is gone
-        script.steps.push_back(cut);
+        append(script, transcript("top_cut_after_body_line.txt"));
         ScriptedPop3Server server(script, at("127.0.0.32"));
         // Message 1 is judged on what arrived; messages 2 and 3 on nothing at all.
         RunResult r = run("127.0.0.32", {"-r", "all", "found"});
@@ -124,9 +119,7 @@ TEST(ScriptedDelete, RefusedDeleAndRefusedQuit) {
     {
         Pop3Script script;
         script.steps = loginSteps({"u1", "u2"}, false);
-        for (Pop3Step s :
-             {expect("TOP 2 125"), send(message("x", "y\r\n")), expect("DELE 2"), send("-ERR locked\r\n")})
-            script.steps.push_back(s);
+        append(script, transcript("delete_dele_refused.txt"));
         ScriptedPop3Server server(script, at("127.0.0.34"));
         RunResult r = run("127.0.0.34", {"-d", "u2"});
         EXPECT_EQ(r.exitCode, 17);
@@ -137,9 +130,7 @@ TEST(ScriptedDelete, RefusedDeleAndRefusedQuit) {
     {
         Pop3Script script;
         script.steps = loginSteps({"u1"}, false);
-        for (Pop3Step s : {expect("TOP 1 125"), send(message("x", "y\r\n")), expect("DELE 1"),
-                           send("+OK marked\r\n"), expect("QUIT"), send("-ERR could not commit\r\n")})
-            script.steps.push_back(s);
+        append(script, transcript("delete_quit_refused.txt"));
         ScriptedPop3Server server(script, at("127.0.0.34"));
         RunResult r = run("127.0.0.34", {"-d", "u1"});
         EXPECT_EQ(r.exitCode, 17);
@@ -149,11 +140,7 @@ TEST(ScriptedDelete, RefusedDeleAndRefusedQuit) {
     {
         Pop3Script script;
         script.steps = loginSteps({"u1"}, false);
-        Pop3Step close;
-        close.kind = Pop3Step::Close;
-        for (Pop3Step s : {expect("TOP 1 125"), send(message("x", "y\r\n")), expect("DELE 1"),
-                           send("+OK marked\r\n"), expect("QUIT"), close})
-            script.steps.push_back(s);
+        append(script, transcript("delete_closed_before_quit_reply.txt"));
         ScriptedPop3Server server(script, at("127.0.0.34"));
         RunResult r = run("127.0.0.34", {"-d", "u1"});
         EXPECT_EQ(r.exitCode, 17);
@@ -162,9 +149,7 @@ TEST(ScriptedDelete, RefusedDeleAndRefusedQuit) {
     {
         Pop3Script script;
         script.steps = loginSteps({"u1"}, false);
-        for (Pop3Step s :
-             {expect("TOP 1 125"), send(message("x", "y\r\n")), expect("QUIT"), send("-ERR whatever\r\n")})
-            script.steps.push_back(s);
+        append(script, transcript("view_quit_refused.txt"));
         ScriptedPop3Server server(script, at("127.0.0.34"));
         RunResult r = run("127.0.0.34", {"-v", "u1"});
         EXPECT_EQ(r.exitCode, 0) << r.err;
