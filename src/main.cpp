@@ -13,8 +13,7 @@ namespace {
 
 // The mailbox actions: log in, list the UIDs, run find, view or delete, and end the session with QUIT.
 // Every failure ends the process inside quit, without QUIT, so a failed run never commits a deletion.
-int runMailboxAction()
-{
+int runMailboxAction() {
     openMailbox();
     getMessageList();
     switch (params.action) {
@@ -40,8 +39,7 @@ int runMailboxAction()
 
 } // namespace
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     // Start-up: OpenSSL (TLS for every socket made from now on, when the library loads) and the user's locale
     // with its month names for the date parser.
     StartNetwork();
