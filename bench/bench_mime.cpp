@@ -65,7 +65,7 @@ void DecodeBodyBench(benchmark::State& state, Body kind) {
     part.SplitParts();
     part.TargetCharset = UTF_8;
     std::size_t bytes = 0;
-    for (const std::string& line : part.PartBody)
+    for (const std::string_view line : part.PartBody)
         bytes += line.size() + 2;
     for (auto _ : state) {
         part.DecodeBody();

@@ -81,6 +81,9 @@ constexpr std::array<Keyword, 18> kKeywords{{
     {"CONTENT-TRANSFER-ENCODING:", Field::ContentHeader},
 }};
 
+// The unfolding buffer is kept between messages up to this size.
+constexpr std::size_t kKeptLine = std::size_t{64} << 10;
+
 } // namespace
 
 TMessPriority ParsePriority(std::string_view line) {
@@ -188,10 +191,11 @@ void TMessHeader::ParseHeaderLines(const ::Lines& lines) {
     FPriority = FXPriority = FMsMailPriority = MP_unknown;
     std::size_t i = 0;
     while (i < lines.size()) {
-        std::string line = UnfoldHeaderLine(lines, i);
-        if (line.empty()) break;
-        if (!ParseHeaderLine(line)) CustomHeaders.push_back(std::move(line));
+        UnfoldHeaderLineInto(lines, i, FLine);
+        if (FLine.empty()) break;
+        if (!ParseHeaderLine(FLine)) CustomHeaders.push_back(FLine);
     }
+    if (FLine.capacity() > kKeptLine) std::string().swap(FLine);
     if (FPriority != MP_unknown)
         Priority = FPriority;
     else if (FXPriority != MP_unknown)
@@ -218,6 +222,6 @@ void TMimeMess::Reset() {
 void TMimeMess::ParseMessage() {
     FHeader->Reset();
     FHeader->ParseHeaderLines(FLines);
-    FMessagePart->Lines = FLines;
+    FMessagePart->Lines.ShareAll(FLines);
     FMessagePart->SplitParts();
 }

@@ -48,6 +48,7 @@ class TMessHeader {
     TMessPriority FPriority = MP_unknown;
     TMessPriority FXPriority = MP_unknown;
     TMessPriority FMsMailPriority = MP_unknown;
+    std::string FLine; // the header line being unfolded, reused
 };
 
 class TMimeMess {
@@ -61,6 +62,10 @@ class TMimeMess {
 
     TMimePart& MessagePart() { return *FMessagePart; }
     const TMimePart& MessagePart() const { return *FMessagePart; }
+    // The raw lines. Fill them by assignment, or without copying by moving or swapping a list in (the
+    // lines a reused list already holds keep their storage for the next message when swapped back). The
+    // part tree reads these lines instead of copying them: change them only before ParseMessage or
+    // after Reset.
     ::Lines& Lines() { return FLines; }
     const ::Lines& Lines() const { return FLines; }
     TMessHeader& Header() { return *FHeader; }
@@ -68,7 +73,7 @@ class TMimeMess {
 
     // Resets the part tree and the header, clears Lines (Header().CharsetCode is kept).
     virtual void Reset();
-    // Decodes Lines into Header() and MessagePart().
+    // Decodes Lines into Header() and MessagePart() (whose lines are these, shared).
     void ParseMessage();
 
   private:

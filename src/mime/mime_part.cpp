@@ -2,6 +2,7 @@
 #include "mime/mime_part.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <utility>
 
@@ -225,136 +226,275 @@ void TMimePart::ReadPartHeaders() {
     if (lastSep != std::string::npos) FileName.erase(0, lastSep + 1);
 }
 
+TPartLines& TPartLines::operator=(::Lines lines) {
+    FOwned = std::move(lines);
+    FSource = nullptr;
+    FFirst = 0;
+    FCount = kAll;
+    FTrimmed = false;
+    return *this;
+}
+
+void TPartLines::ShareAll(const ::Lines& lines) {
+    FOwned.clear();
+    FSource = &lines;
+    FFirst = 0;
+    FCount = kAll;
+    FTrimmed = false;
+}
+
+void TPartLines::Share(const TPartLines& source, std::size_t first, std::size_t count, bool trimmed) {
+    const std::size_t from = source.FFirst + first;
+    const bool trim = source.FTrimmed || trimmed;
+    const ::Lines* list = &source.Source();
+    FOwned.clear();
+    FSource = list;
+    FFirst = from;
+    FCount = count;
+    FTrimmed = trim;
+}
+
+void TPartLines::clear() {
+    *this = ::Lines();
+}
+
+bool operator==(const TPartLines& a, const ::Lines& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < b.size(); ++i)
+        if (a[i] != b[i]) return false;
+    return true;
+}
+
+// What splitting one tree may still do. Every level of nesting reads the lines of its sub-parts again, so
+// the bytes read are limited to several times the message plus a fixed allowance (far beyond what real
+// messages need), and so is the number of parts; parts met after either is spent are kept unsplit, as at
+// the nesting limit, so work and memory stay proportional to the message.
+struct TMimePart::TSplitBudget {
+    std::size_t bytes;
+    std::size_t parts;
+
+    static constexpr std::size_t kLineOverhead = sizeof(std::string);
+    void Spend(std::string_view line) { bytes -= std::min(bytes, line.size() + kLineOverhead); }
+    bool Left() const { return bytes > 0 && parts > 0; }
+};
+
 namespace {
 
-// Splitting copies the lines of every sub-part out of its parent, so a chain of nested parts copies
-// the message once per level. The copies made while splitting one tree are limited to this many
-// times the message plus a fixed allowance (far beyond what real messages need); parts met after
-// that are kept unsplit, as at the nesting limit, so memory stays proportional to the message.
-constexpr std::size_t kSplitCopyFactor = 8;
-constexpr std::size_t kSplitCopyAllowance = std::size_t{16} << 20;
-constexpr std::size_t kLineOverhead = sizeof(std::string);
-
-std::size_t LineCost(const std::string& line) {
-    return line.size() + kLineOverhead;
-}
-
-void Spend(std::size_t& budget, std::size_t cost) {
-    budget -= std::min(budget, cost);
-}
+constexpr std::size_t kSplitReadFactor = 8;
+constexpr std::size_t kSplitReadAllowance = std::size_t{16} << 20;
 
 } // namespace
 
 void TMimePart::SplitParts() {
-    std::size_t budget = kSplitCopyAllowance;
-    for (const std::string& line : Lines)
-        budget += kSplitCopyFactor * LineCost(line);
+    TSplitBudget budget{kSplitReadAllowance, MimeMaxParts - 1};
+    for (const std::string_view line : Lines)
+        budget.bytes += kSplitReadFactor * (line.size() + TSplitBudget::kLineOverhead);
     SplitWithin(budget);
 }
 
-void TMimePart::SplitWithin(std::size_t& budget) {
+void TMimePart::SplitWithin(TSplitBudget& budget) {
     Reset();
     const std::size_t n = Lines.size();
     std::size_t i = 0;
 
+    std::size_t headerCount = 0;
     while (i < n) {
-        std::string l = UnfoldHeaderLine(Lines, i);
+        if (headerCount == Headers.size()) Headers.emplace_back();
+        std::string& l = Headers[headerCount];
+        UnfoldHeaderLineInto(Lines, i, l);
         if (l.empty()) break;
-        Headers.push_back(std::move(l));
+        ++headerCount;
     }
+    Headers.resize(headerCount);
     ReadPartHeaders();
 
     const std::string dashBoundary = "--" + Boundary;
     const std::string closeBoundary = dashBoundary + "--";
-    const bool split = CanSplitFurther() && budget > 0;
+    const bool split = CanSplitFurther() && budget.Left();
 
     if (FPrimaryCode == MP_MULTIPART) {
+        const std::size_t preStart = i;
+        std::size_t preEnd = i;
         while (i < n) {
-            const std::string& line = Lines[i++];
+            const std::string_view line = Lines[i++];
             if (TrimGeneralRightView(line) == dashBoundary) break;
-            PrePart.push_back(line);
+            preEnd = i;
             SetAttachFrom(line);
         }
-        // Every round but the first consumes at least one line, so the loop ends with the lines.
+        PrePart.Share(Lines, preStart, preEnd - preStart, false);
+        // Every round but the first consumes at least one line, so the loop ends with the lines. Once no
+        // part is left to spend, the rest of the body up to the closing line stays unsplit in PartBody.
+        std::size_t unsplitFrom = split ? n + 1 : i;
         for (;;) {
-            const std::string* last = nullptr;
-            if (split) {
+            bool took = false;
+            bool closed = false;
+            if (unsplitFrom > n && budget.parts == 0) unsplitFrom = i;
+            if (unsplitFrom > n) {
+                --budget.parts;
                 TMimePart* sub = NewSubPart();
+                const std::size_t subStart = i;
+                std::size_t subEnd = i;
                 while (i < n) {
-                    last = &Lines[i++];
-                    if (last->starts_with(dashBoundary)) break;
-                    sub->Lines.push_back(*last);
-                    Spend(budget, LineCost(*last));
+                    const std::string_view line = Lines[i++];
+                    took = true;
+                    if (line.starts_with(dashBoundary)) {
+                        closed = line == closeBoundary;
+                        break;
+                    }
+                    subEnd = i;
+                    budget.Spend(line);
                 }
+                sub->Lines.Share(Lines, subStart, subEnd - subStart, false);
                 sub->SplitWithin(budget);
             } else if (i < n) {
-                last = &Lines[i++];
-                PartBody.push_back(*last);
+                took = true;
+                closed = Lines[i++] == closeBoundary;
             }
-            if (i >= n || last == nullptr || *last == closeBoundary) break;
+            if (i >= n || !took || closed) break;
         }
+        if (unsplitFrom <= n) PartBody.Share(Lines, unsplitFrom, i - unsplitFrom, false);
     }
 
     bool embeddedSplit = false;
     if (FPrimaryCode == MP_MESSAGE && split) {
         embeddedSplit = true;
+        --budget.parts;
         TMimePart* sub = NewSubPart();
         while (i < n && TrimGeneralRightView(Lines[i]).empty())
             ++i;
-        sub->Lines.reserve(n - i);
-        for (; i < n; ++i) {
-            sub->Lines.emplace_back(TrimGeneralRightView(Lines[i]));
-            Spend(budget, LineCost(sub->Lines.back()));
-        }
+        sub->Lines.Share(Lines, i, n - i, true);
+        for (; i < n; ++i)
+            budget.Spend(TrimGeneralRightView(Lines[i]));
         sub->SplitWithin(budget);
     }
 
     if (FPrimaryCode != MP_MULTIPART && !embeddedSplit) {
-        PartBody.reserve(n - i);
-        for (; i < n; ++i) {
-            PartBody.push_back(Lines[i]);
+        PartBody.Share(Lines, i, n - i, false);
+        for (; i < n && !FAttachInside; ++i)
             SetAttachFrom(Lines[i]);
-        }
+        i = n;
     }
 
     if (FPrimaryCode == MP_MULTIPART) {
-        for (; i < n; ++i) {
-            PostPart.emplace_back(TrimGeneralRightView(Lines[i]));
+        PostPart.Share(Lines, i, n - i, true);
+        for (; i < n && !FAttachInside; ++i)
             SetAttachFrom(Lines[i]);
-        }
     }
 }
 
-void TMimePart::DecodeBody() {
-    DecodedLines.clear();
-    std::string text;
+namespace {
+
+// Decoded text kept between decodings only up to this size; a larger buffer is given back at once.
+constexpr std::size_t kKeptBuffer = std::size_t{256} << 10;
+
+void ReleaseIfLarge(std::string& buffer) {
+    if (buffer.capacity() > kKeptBuffer) std::string().swap(buffer);
+}
+
+// Sets lines[count] to piece, reusing the string already there, and counts it.
+void PutLine(::Lines& lines, std::size_t& count, std::string_view piece) {
+    if (count < lines.size()) {
+        std::string& line = lines[count];
+        // A string grown for a long line is not kept for a short one.
+        if (line.capacity() > kKeptBuffer && piece.size() < line.capacity() / 4) std::string().swap(line);
+        line.assign(piece);
+    } else {
+        lines.emplace_back(piece);
+    }
+    ++count;
+}
+
+// Appends the lines of text split at CR LF, a lone CR or a lone LF. With final set, the text after the last
+// line end is a line even when empty (the text is one body line followed by CR LF); otherwise only when it
+// is not empty.
+void PutSplitLines(::Lines& lines, std::size_t& count, std::string_view text, bool final) {
+    const char* const base = text.data();
+    const std::size_t n = text.size();
+    std::size_t start = 0;
+    std::size_t lf = 0; // the next LF at or after start (n when none), looked up again once passed
+    bool lfKnown = false;
+    while (start < n) {
+        // The nearer of the next CR and the next LF ends the line.
+        if (!lfKnown || lf < start) {
+            const void* found = std::memchr(base + start, '\n', n - start);
+            lf = found != nullptr ? static_cast<std::size_t>(static_cast<const char*>(found) - base) : n;
+            lfKnown = true;
+        }
+        const void* cr = std::memchr(base + start, '\r', lf - start);
+        const std::size_t end =
+            cr != nullptr ? static_cast<std::size_t>(static_cast<const char*>(cr) - base) : lf;
+        if (end == n) break;
+        PutLine(lines, count, text.substr(start, end - start));
+        start = end + ((base[end] == '\r' && end + 1 < n && base[end + 1] == '\n') ? 2 : 1);
+    }
+    if (final || start < n) PutLine(lines, count, text.substr(start));
+}
+
+} // namespace
+
+bool TMimePart::ConvertsCharset(const std::string& text) const {
+    if (!ConvertCharset || FPrimaryCode != MP_TEXT) return false;
+    const bool html = Secondary.size() == 4 && StartsNoCase(Secondary, "HTML");
+    return ForcedHTMLConvert || !html || !DeclaresContentType(text);
+}
+
+void TMimePart::DecodeText(std::string& text) {
+    text.clear();
     switch (FEncodingCode) {
     case ME_UU:
     case ME_XX:
-        for (const std::string& line : PartBody)
+        for (const std::string_view line : PartBody)
             text += FEncodingCode == ME_UU ? UUDecode(line) : XXDecode(line);
         break;
     default: {
+        const bool plain = FEncodingCode != ME_QUOTED_PRINTABLE && FEncodingCode != ME_BASE64;
+        std::string& joined = plain ? text : FScratch;
+        joined.clear();
         std::size_t size = 0;
-        for (const std::string& line : PartBody)
+        for (const std::string_view line : PartBody)
             size += line.size() + 2;
-        text.reserve(size);
-        for (const std::string& line : PartBody) {
-            text += line;
-            text += "\r\n";
+        joined.reserve(size);
+        for (const std::string_view line : PartBody) {
+            joined += line;
+            joined += "\r\n";
         }
         if (FEncodingCode == ME_QUOTED_PRINTABLE)
-            text = DecodeQuotedPrintable(text);
+            text = DecodeQuotedPrintable(joined);
         else if (FEncodingCode == ME_BASE64)
-            text = Base64Decode(text);
+            text = Base64Decode(joined);
         break;
     }
     }
+    if (ConvertsCharset(text) && !ConversionKeepsText(text, FCharsetCode, TargetCharset))
+        text = ConvertBetweenCharsets(text, FCharsetCode, TargetCharset);
+    ReleaseIfLarge(FScratch);
+}
 
-    if (ConvertCharset && FPrimaryCode == MP_TEXT) {
-        const bool html = UpperAscii(Secondary) == "HTML";
-        if (ForcedHTMLConvert || !html || !DeclaresContentType(text))
-            text = ConvertBetweenCharsets(text, FCharsetCode, TargetCharset);
+void TMimePart::DecodeBody() {
+    DecodeText(DecodedLines);
+}
+
+void TMimePart::DecodeBodyLines(::Lines& lines) {
+    DecodedLines.clear();
+    std::size_t count = 0;
+    // A plain body whose bytes stay as they are: its lines are the decoded lines, but for line ends inside
+    // a line. Conversion leaves the text alone when the charsets agree or the text is ASCII for both.
+    bool direct = FEncodingCode != ME_QUOTED_PRINTABLE && FEncodingCode != ME_BASE64 &&
+                  FEncodingCode != ME_UU && FEncodingCode != ME_XX;
+    if (direct && ConvertCharset && FPrimaryCode == MP_TEXT)
+        for (const std::string_view line : PartBody)
+            if (!ConversionKeepsText(line, FCharsetCode, TargetCharset)) {
+                direct = false;
+                break;
+            }
+    if (direct) {
+        for (const std::string_view line : PartBody)
+            PutSplitLines(lines, count, line, true);
+    } else {
+        DecodeText(DecodedLines);
+        PutSplitLines(lines, count, DecodedLines, false);
+        DecodedLines.clear();
+        ReleaseIfLarge(DecodedLines);
     }
-    DecodedLines = std::move(text);
+    lines.resize(count);
 }

@@ -70,8 +70,7 @@ bool findTextPart(TMimePart& part, Lines& lines) {
         if (current->CountSubParts() == 0) {
             stack.pop_back();
             if (current->PrimaryCode() == MP_TEXT) {
-                current->DecodeBody();
-                splitTextLines(current->DecodedLines, lines);
+                current->DecodeBodyLines(lines);
                 return true;
             }
             continue;

@@ -401,7 +401,7 @@ TEST(SplitParts, CopiesStayProportionalToTheMessage) {
     const auto [p, depth] = Deepest(root);
     EXPECT_LT(depth, 20);
     std::size_t bodyLines = 0;
-    for (const std::string& line : p->PartBody)
+    for (const std::string_view line : p->PartBody)
         bodyLines += line == std::string(100, 'x');
     EXPECT_EQ(bodyLines, 80000u);
 }

@@ -72,24 +72,7 @@ std::string ExtractAddress(std::string_view value) {
 }
 
 std::string UnfoldHeaderLine(const Lines& list, std::size_t& index) {
-    if (index >= list.size()) {
-        ++index;
-        return {};
-    }
-    std::string line = list[index++];
-    if (!line.empty()) {
-        while (index + 1 < list.size()) {
-            const std::string& next = list[index];
-            if (next.empty()) break;
-            const char first = next[0];
-            if (first != ' ' && first != '\t' && first != '"' && first != ':' && first != '=') break;
-            // Tabs count as spaces; the general trim removes them at the ends.
-            const std::size_t start = line.size() + 1;
-            line += ' ';
-            line.append(TrimGeneralView(next));
-            std::replace(line.begin() + static_cast<std::ptrdiff_t>(start), line.end(), '\t', ' ');
-            ++index;
-        }
-    }
-    return TrimGeneralRight(line);
+    std::string line;
+    UnfoldHeaderLineInto(list, index, line);
+    return line;
 }

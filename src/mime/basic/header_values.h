@@ -23,3 +23,29 @@ std::string ExtractAddress(std::string_view value);
 // The header line at index joined with its continuation lines; index moves past all of them. The last entry
 // of the list is never taken as a continuation. An index past the end gives "" and moves index by one.
 std::string UnfoldHeaderLine(const Lines& list, std::size_t& index);
+// The same into line (replacing its text, its storage reused), for any list whose entries read as
+// std::string_view.
+template <class List> void UnfoldHeaderLineInto(const List& list, std::size_t& index, std::string& line) {
+    line.clear();
+    if (index >= list.size()) {
+        ++index;
+        return;
+    }
+    line.append(std::string_view(list[index++]));
+    if (!line.empty()) {
+        while (index + 1 < list.size()) {
+            const std::string_view next = list[index];
+            if (next.empty()) break;
+            const char first = next[0];
+            if (first != ' ' && first != '\t' && first != '"' && first != ':' && first != '=') break;
+            // Tabs count as spaces; the general trim removes them at the ends.
+            const std::size_t start = line.size() + 1;
+            line += ' ';
+            line.append(TrimGeneralView(next));
+            for (std::size_t k = start; k < line.size(); ++k)
+                if (line[k] == '\t') line[k] = ' ';
+            ++index;
+        }
+    }
+    line.resize(TrimGeneralRightView(line).size());
+}

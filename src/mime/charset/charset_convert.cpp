@@ -303,9 +303,7 @@ thread_local TIconvCache iconvCache;
 } // namespace
 
 std::string ConvertCharsetCore(std::string_view text, TMimeChar from, TMimeChar to, bool transliterate) {
-    if (from == to) return std::string(text);
-    // Most header values and many bodies are plain ASCII: nothing to convert between ASCII-based charsets.
-    if (IsAsciiCompatible(from) && IsAsciiCompatible(to) && IsPureAscii(text)) return std::string(text);
+    if (ConversionKeepsText(text, from, to)) return std::string(text);
     const std::string fromName = CharsetName(from);
     const std::string toName = CharsetName(to);
 
@@ -327,6 +325,11 @@ std::string ConvertCharsetCore(std::string_view text, TMimeChar from, TMimeChar 
         result = FromUcs2(intermediate, to, transliterate);
     }
     return result;
+}
+
+bool ConversionKeepsText(std::string_view text, TMimeChar from, TMimeChar to) {
+    // Most header values and many bodies are plain ASCII: nothing to convert between ASCII-based charsets.
+    return from == to || (IsAsciiCompatible(from) && IsAsciiCompatible(to) && IsPureAscii(text));
 }
 
 std::string ConvertBetweenCharsets(std::string_view text, TMimeChar from, TMimeChar to) {

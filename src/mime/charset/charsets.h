@@ -159,6 +159,9 @@ TMimeChar SystemCharset();
 
 // Converts text from one charset to another with transliteration on. The entry point of the MIME code.
 std::string ConvertBetweenCharsets(std::string_view text, TMimeChar from, TMimeChar to);
+// True when converting text from one charset to the other gives it back unchanged without looking it up:
+// the charsets are equal, or the text is plain ASCII and both read ASCII bytes as ASCII.
+bool ConversionKeepsText(std::string_view text, TMimeChar from, TMimeChar to);
 
 // The two-stage conversion: text -> UCS-2BE (iconv, else ToUcs2) -> target (iconv, else FromUcs2).
 // Equal charsets return the text unchanged. Characters that cannot be converted are dropped by iconv
