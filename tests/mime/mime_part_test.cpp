@@ -406,6 +406,38 @@ TEST(SplitParts, CopiesStayProportionalToTheMessage) {
     EXPECT_EQ(bodyLines, 80000u);
 }
 
+TEST(SplitParts, ThousandsOfEmptyPartsStopAtThePartLimit) {
+    // Every "--b" line of 3 bytes opens a part: a 6 MB reply of them once held two million parts. Beyond the
+    // limit the body stays unsplit, nothing is lost, and the text part in front is still the first leaf.
+    for (const int depth : {0, 3}) {
+        SCOPED_TRACE(depth);
+        Lines lines;
+        for (int k = 0; k < depth; ++k)
+            lines.insert(lines.end(), {"Content-Type: multipart/mixed; boundary=n" + std::to_string(k), "",
+                                       "--n" + std::to_string(k)});
+        lines.insert(lines.end(), {"Content-Type: multipart/mixed; boundary=b", "", "--b", "", "first"});
+        const std::size_t empties = 3 * MimeMaxParts;
+        lines.insert(lines.end(), empties, "--b");
+        TMimePart root;
+        Split(root, std::move(lines));
+        std::size_t parts = 0, unsplit = 0;
+        std::vector<const TMimePart*> pending{&root};
+        while (!pending.empty()) {
+            const TMimePart* p = pending.back();
+            pending.pop_back();
+            ++parts;
+            unsplit += p->PartBody.size();
+            for (int32_t k = 0; k < p->CountSubParts(); ++k)
+                pending.push_back(p->SubPartAt(k));
+        }
+        EXPECT_EQ(parts, MimeMaxParts);
+        // The body of "first", and every "--b" line that no part took.
+        EXPECT_EQ(unsplit, 1 + empties - (MimeMaxParts - 1 - static_cast<std::size_t>(depth)));
+        const TMimePart* leaf = Deepest(root).first;
+        EXPECT_EQ(leaf->PartBody, Lines({"first"}));
+    }
+}
+
 TEST(SplitParts, NestingBelowTheCapSplitsAsUsual) {
     TMimePart root;
     Split(root, NestedMultiparts(100));
