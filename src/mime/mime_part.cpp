@@ -2,11 +2,11 @@
 #include "mime/mime_part.h"
 
 #include <algorithm>
-#include <cstring>
 #include <limits>
 #include <utility>
 
 #include "bytes/ascii.h"
+#include "bytes/split_lines.h"
 #include "mime/basic/header_values.h"
 #include "mime/basic/text_routines.h"
 #include "mime/basic/transfer_encodings.h"
@@ -391,45 +391,6 @@ void ReleaseIfLarge(std::string& buffer) {
     if (buffer.capacity() > kKeptBuffer) std::string().swap(buffer);
 }
 
-// Sets lines[count] to piece, reusing the string already there, and counts it.
-void PutLine(::Lines& lines, std::size_t& count, std::string_view piece) {
-    if (count < lines.size()) {
-        std::string& line = lines[count];
-        // A string grown for a long line is not kept for a short one.
-        if (line.capacity() > kKeptBuffer && piece.size() < line.capacity() / 4) std::string().swap(line);
-        line.assign(piece);
-    } else {
-        lines.emplace_back(piece);
-    }
-    ++count;
-}
-
-// Appends the lines of text split at CR LF, a lone CR or a lone LF. With final set, the text after the last
-// line end is a line even when empty (the text is one body line followed by CR LF); otherwise only when it
-// is not empty.
-void PutSplitLines(::Lines& lines, std::size_t& count, std::string_view text, bool final) {
-    const char* const base = text.data();
-    const std::size_t n = text.size();
-    std::size_t start = 0;
-    std::size_t lf = 0; // the next LF at or after start (n when none), looked up again once passed
-    bool lfKnown = false;
-    while (start < n) {
-        // The nearer of the next CR and the next LF ends the line.
-        if (!lfKnown || lf < start) {
-            const void* found = std::memchr(base + start, '\n', n - start);
-            lf = found != nullptr ? static_cast<std::size_t>(static_cast<const char*>(found) - base) : n;
-            lfKnown = true;
-        }
-        const void* cr = std::memchr(base + start, '\r', lf - start);
-        const std::size_t end =
-            cr != nullptr ? static_cast<std::size_t>(static_cast<const char*>(cr) - base) : lf;
-        if (end == n) break;
-        PutLine(lines, count, text.substr(start, end - start));
-        start = end + ((base[end] == '\r' && end + 1 < n && base[end + 1] == '\n') ? 2 : 1);
-    }
-    if (final || start < n) PutLine(lines, count, text.substr(start));
-}
-
 } // namespace
 
 bool TMimePart::ConvertsCharset(const std::string& text) const {
@@ -489,10 +450,10 @@ void TMimePart::DecodeBodyLines(::Lines& lines) {
             }
     if (direct) {
         for (const std::string_view line : PartBody)
-            PutSplitLines(lines, count, line, true);
+            SplitLinesInto(line, lines, count, true);
     } else {
         DecodeText(DecodedLines);
-        PutSplitLines(lines, count, DecodedLines, false);
+        SplitLinesInto(DecodedLines, lines, count, false);
         DecodedLines.clear();
         ReleaseIfLarge(DecodedLines);
     }
