@@ -1,5 +1,7 @@
 #include "mime/basic/transfer_encodings.h"
 
+#include <cstring>
+
 #include "bytes/ascii.h"
 #include "mime/basic/text_routines.h"
 
@@ -54,11 +56,14 @@ std::string DecodeHexEscapes(std::string_view text, char escape) {
     const std::size_t len = text.size();
     std::size_t i = 0;
     while (i < len) {
+        // The run up to the next escape is copied in one piece.
+        const void* hit = std::memchr(text.data() + i, escape, len - i);
+        const std::size_t at =
+            hit != nullptr ? static_cast<std::size_t>(static_cast<const char*>(hit) - text.data()) : len;
+        out.append(text.data() + i, at - i);
+        if (at == len) break;
+        i = at;
         const char c = text[i++];
-        if (c != escape) {
-            out += c;
-            continue;
-        }
         if (len - i < 2) break;
         const char n = text[i];
         if (n == '\n') {
