@@ -58,6 +58,13 @@ TMimeChar SystemTarget() {
     return charset;
 }
 
+// Decoded text kept between decodings only up to this size; a larger buffer is given back at once.
+constexpr std::size_t kKeptBuffer = std::size_t{256} << 10;
+
+void ReleaseIfLarge(std::string& buffer) {
+    if (buffer.capacity() > kKeptBuffer) std::string().swap(buffer);
+}
+
 const std::string& SystemCharsetName() {
     static const std::string name = CharsetName(SystemTarget());
     return name;
@@ -130,6 +137,9 @@ void TMimePart::Reset() {
     PrePart.clear();
     PostPart.clear();
     DecodedLines.clear();
+    // What a large message grew is not kept for the next one.
+    for (std::string* buffer : {&DecodedLines, &FScratch, &FileName, &Description, &ContentID, &Boundary})
+        ReleaseIfLarge(*buffer);
     ClearSubParts();
 }
 
@@ -144,7 +154,9 @@ TMimePart* TMimePart::SubPartAt(int32_t index) const {
 
 void TMimePart::ClearSubParts() {
     // Frees the subtree without recursion: every part's children are moved out before it dies, so
-    // even a tree built deeper than the split limit cannot exhaust the stack.
+    // even a tree built deeper than the split limit cannot exhaust the stack. Up to kMaxSpareParts of
+    // them are kept by the root for the next split, with the storage of their lists and strings.
+    TMimePart* const root = FRoot != nullptr ? FRoot : this;
     std::vector<std::unique_ptr<TMimePart>> pending = std::move(FSubParts);
     FSubParts.clear();
     while (!pending.empty()) {
@@ -153,11 +165,25 @@ void TMimePart::ClearSubParts() {
         for (auto& child : part->FSubParts)
             pending.push_back(std::move(child));
         part->FSubParts.clear();
+        if (root->FSpareParts.size() < kMaxSpareParts) root->FSpareParts.push_back(std::move(part));
     }
 }
 
 TMimePart* TMimePart::NewSubPart() {
-    auto sub = std::make_unique<TMimePart>();
+    TMimePart* const root = FRoot != nullptr ? FRoot : this;
+    std::unique_ptr<TMimePart> sub;
+    if (root->FSpareParts.empty()) {
+        sub = std::make_unique<TMimePart>();
+    } else {
+        // A kept part is made as good as new.
+        sub = std::move(root->FSpareParts.back());
+        root->FSpareParts.pop_back();
+        sub->Reset();
+        sub->Lines.clear();
+        sub->MaxLineLength = 78;
+        sub->OnWalkPart = nullptr;
+    }
+    sub->FRoot = root;
     sub->DefaultCharset = DefaultCharset;
     sub->SubLevel = SubLevel < std::numeric_limits<int32_t>::max() ? SubLevel + 1 : SubLevel;
     sub->MaxSubLevel = MaxSubLevel;
@@ -383,13 +409,6 @@ void TMimePart::SplitWithin(TSplitBudget& budget) {
 }
 
 namespace {
-
-// Decoded text kept between decodings only up to this size; a larger buffer is given back at once.
-constexpr std::size_t kKeptBuffer = std::size_t{256} << 10;
-
-void ReleaseIfLarge(std::string& buffer) {
-    if (buffer.capacity() > kKeptBuffer) std::string().swap(buffer);
-}
 
 } // namespace
 

@@ -204,6 +204,11 @@ class TMimePart {
 
     // Decoded text that is not kept in DecodedLines, reused from one decoding to the next.
     std::string FScratch;
+    // The root of the tree (nullptr in a root), and in a root the parts freed by the last reset, kept for
+    // the next split.
+    static constexpr std::size_t kMaxSpareParts = 256;
+    TMimePart* FRoot = nullptr;
+    std::vector<std::unique_ptr<TMimePart>> FSpareParts;
 
     struct TSplitBudget;
     void SetAttachFrom(std::string_view line);
