@@ -36,6 +36,7 @@ TEST(Base64Decode, SkipsNonDigitsAndDecodesPendingDigits) {
         {"Q", ""},
         {"", ""},
         {"QU\r\nJD", "ABC"},
+        {"QU\r\nJDQUJDQUI=", "ABCABCAB"},
         {"Q U J D", "ABC"},
         {"QQ==QQ==", "AA"},
         {"QUI=QUJD", "ABABC"},
