@@ -408,12 +408,12 @@ void TMimePart::SplitWithin(TSplitBudget& budget) {
     }
 }
 
-namespace {
-
-} // namespace
+namespace {} // namespace
 
 bool TMimePart::ConvertsCharset(const std::string& text) const {
     if (!ConvertCharset || FPrimaryCode != MP_TEXT) return false;
+    // A conversion that leaves the text as it is needs no look for a declared charset either.
+    if (ConversionKeepsText(text, FCharsetCode, TargetCharset)) return false;
     const bool html = Secondary.size() == 4 && StartsNoCase(Secondary, "HTML");
     return ForcedHTMLConvert || !html || !DeclaresContentType(text);
 }
@@ -445,8 +445,7 @@ void TMimePart::DecodeText(std::string& text) {
         break;
     }
     }
-    if (ConvertsCharset(text) && !ConversionKeepsText(text, FCharsetCode, TargetCharset))
-        text = ConvertBetweenCharsets(text, FCharsetCode, TargetCharset);
+    if (ConvertsCharset(text)) text = ConvertBetweenCharsets(text, FCharsetCode, TargetCharset);
     ReleaseIfLarge(FScratch);
 }
 

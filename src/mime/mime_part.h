@@ -216,6 +216,6 @@ class TMimePart {
     void SplitWithin(TSplitBudget& budget);
     // The decoded body into text (replacing it), using FScratch for the steps in between.
     void DecodeText(std::string& text);
-    // Whether DecodeBody converts the charset of text.
+    // Whether DecodeBody converts the charset of text (not when the conversion would leave it unchanged).
     bool ConvertsCharset(const std::string& text) const;
 };
