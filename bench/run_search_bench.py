@@ -1,25 +1,30 @@
 #!/usr/bin/env python3
-"""Time maildig's search against a private Dovecot and print the figures side by side.
+"""Measure maildig's search against a private Dovecot, each figure beside its protocol floor, in one run.
 
-  bench/run_search_bench.py [--runs 7] [--slow-runs 3] [--count 2000] [--near-count 500] [--delay-ms 5]
+  sudo bench/run_search_bench.py [--quick] [--baseline-commit 28f46ff | --baseline BINARY] [--maildig BINARY]
 
-Builds maildig, bench_floor and bench_latency_proxy (Release, in build-bench), generates two mailboxes
-(--count and --near-count messages, seeded), starts a private Dovecot for each on loopback (127.0.0.90 and
-127.0.0.91, port 110, plain text), and measures medians over several runs:
+Builds maildig, bench_floor and bench_latency_proxy (Release, in build-bench), generates the mailboxes (seeded,
+kept for later runs), starts private Dovecot instances on loopback (127.0.0.90 and 127.0.0.91, port 110, plain
+text; the proxy listens on 127.0.0.92) and prints one table per figure, each program's median wall time, median
+client CPU (user + system), peak resident memory and its ratio to the floor measured in the same table:
 
- 1. The search walk over --count messages: `maildig --range all` for a word found nowhere, beside the
-    protocol floor (bench_floor: the same UIDL and TOP commands on the same socket code, replies thrown away),
-    one by one and pipelined, and beside the same search in Python (poplib + email, default and compat32
-    policies), with the peak resident memory of each; maildig's peak memory on the smaller mailbox too.
- 2. Pipelining: over --near-count messages behind bench_latency_proxy adding --delay-ms each way (10 ms
-    round trip by default), maildig walking sequentially (the proxy hides PIPELINING from CAPA), maildig
-    pipelined, and the pipelined floor; then over --count messages through the proxy without delay.
+ A. The default search (--range first, no match), --near-count messages, on plain loopback.
+ B. The same through bench_latency_proxy adding --delay-ms each way (10 ms round trip by default).
+ C. --range all over --count messages (10,000) on plain loopback: wall and CPU against the pipelined floor,
+    and the peak memory of the same search over --near-count messages (flat in mailbox size).
+ D. A server without PIPELINING (the proxy hides it from CAPA, no delay), --seq-count messages (2,000),
+    against the one-by-one floor through the same proxy.
+ E. One message whose body is one line of --line-mb MB (50): peak memory against the reply's size.
 
-The pipelined floor keeps --window commands in flight (default 32, the program's own window at the default
---maxsize); pass the program's window when it changes, so that both walks are compared alike.
-Slow cases (Python, the sequential walk at a distance) run --slow-runs times, the others --runs times. Every
-server and proxy started here is stopped at the end, also on Ctrl-C. The machine's other work makes single
-runs noisy: compare medians, and rerun when the minimum and the median disagree much.
+The floor is bench_floor: the same UIDL and TOP commands on the program's own socket code, replies read and
+thrown away, one by one or with --window commands in flight (default 64, the program's cap). With
+--baseline-commit REV the runner also builds maildig from that commit (git archive into the build folder) and
+measures it beside the new one in every table, so one command prints every figure before and after;
+--baseline BINARY names a baseline binary instead. --python adds Python poplib + email to table C. The summary
+at the end repeats each figure with its goal. Slow cases (the baseline through the proxy, Python) run
+--slow-runs times, the others --runs times; --quick takes 3 and 1 runs. Every server and proxy started here is
+stopped at the end, also on Ctrl-C. Single runs on a busy machine are noisy: compare medians, and rerun when
+the minimum and the median disagree much. Run it under `flock /tmp/maildig-net.lock` beside other suites.
 """
 
 import argparse
@@ -28,6 +33,7 @@ import signal
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -35,7 +41,6 @@ ABSENT = "zyxwvutsrqponmlk"  # the word gen_mailbox.py keeps out of every messag
 USER, PASSWORD = "bench", "benchpw"
 FAR_HOST, NEAR_HOST, PROXY_HOST = "127.0.0.90", "127.0.0.91", "127.0.0.92"
 # GNU time (Debian package "time") measures peak memory; without it the memory column says n/a.
-SEQUENTIAL, PIPELINED = "maildig sequential (PIPELINING hidden)", "maildig pipelined"
 GNU_TIME = "/usr/bin/time" if os.access("/usr/bin/time", os.X_OK) else None
 
 
@@ -121,23 +126,29 @@ class Bench:
     def run_once(self, cmd, ok_codes):
         """Wall seconds, CPU seconds (user + system) and peak RSS (KB) of one run (None when unknown), or None
         when it failed."""
-        # GNU time reports the peak RSS of the program alone; the resource usage of a child of this script
-        # would include the memory of the forked Python interpreter.
+        # GNU time reports the peak RSS of the program alone (the resource usage of a child of this script
+        # would include the memory of the forked Python interpreter), but its CPU times have two decimals:
+        # the CPU comes from the rusage of the waited process instead (GNU time's own share is negligible).
         report = os.path.join(self.work, "time.out")
-        wrapped = [GNU_TIME, "-f", "%U %S %M", "-o", report] + cmd if GNU_TIME else cmd
-        start = time.perf_counter()
-        run = subprocess.run(wrapped, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-        seconds = time.perf_counter() - start
-        if run.returncode not in ok_codes:
-            print("  failed (exit %d): %s\n  %s" % (run.returncode, " ".join(cmd),
-                                                   run.stderr.decode(errors="replace").strip()[-500:]),
-                  file=sys.stderr)
-            return None
+        wrapped = [GNU_TIME, "-f", "%M", "-o", report] + cmd if GNU_TIME else cmd
+        with tempfile.TemporaryFile() as err:
+            start = time.perf_counter()
+            proc = subprocess.Popen(wrapped, stdout=subprocess.DEVNULL, stderr=err)
+            _, status, usage = os.wait4(proc.pid, 0)
+            seconds = time.perf_counter() - start
+            proc.returncode = os.waitstatus_to_exitcode(status)
+            if proc.returncode not in ok_codes:
+                err.seek(0)
+                print("  failed (exit %d): %s\n  %s" % (proc.returncode, " ".join(cmd),
+                                                       err.read().decode(errors="replace").strip()[-500:]),
+                      file=sys.stderr)
+                return None
+        cpu = usage.ru_utime + usage.ru_stime
         if not GNU_TIME:
-            return seconds, None, None
+            return seconds, cpu, None
         with open(report) as f:
-            user, system, rss = f.read().split()[-3:]
-        return seconds, float(user) + float(system), int(rss)
+            rss = f.read().split()[-1]
+        return seconds, cpu, int(rss)
 
     def measure(self, cases, runs):
         """cases: label -> (command, accepted exit codes). Runs interleaved; label -> (seconds, cpu, rss lists)."""
@@ -156,12 +167,6 @@ class Bench:
                         column.append(value)
         return results
 
-    def maildig(self, host):
-        if "maildig" not in self.binaries:
-            return None
-        # Nothing matches: exit code 1 with "No matching message found."
-        return [self.binaries["maildig"], "-l", "%s,%s,%s" % (host, USER, PASSWORD), "-r", "all", ABSENT], (1,)
-
     def floor(self, host, window):
         return [self.binaries["bench_floor"], host, "110", USER, PASSWORD, str(window)], (0,)
 
@@ -169,31 +174,98 @@ class Bench:
         return [sys.executable, os.path.join(ROOT, "bench", "py_search.py"), host, "110", USER, PASSWORD, ABSENT,
                 "--policy", policy], (1,)
 
-    # --- reporting ---
+    # --- the baseline ---
 
-    @staticmethod
-    def table(title, results, reference):
+    def build_baseline(self, rev):
+        """maildig built from commit rev in the build folder; its path."""
+        src = os.path.join(self.build, "baseline-" + rev + "-src")
+        out = os.path.join(self.build, "baseline-" + rev)
+        binary = os.path.join(out, "src", "maildig")
+        if not os.path.exists(binary):
+            print("building the baseline maildig from %s in %s ..." % (rev, out), flush=True)
+            os.makedirs(src, exist_ok=True)
+            archive = subprocess.run(["git", "-C", ROOT, "archive", rev], stdout=subprocess.PIPE, check=True)
+            subprocess.run(["tar", "-x", "-C", src], input=archive.stdout, check=True)
+            subprocess.run(["cmake", "-S", src, "-B", out, "-DCMAKE_BUILD_TYPE=Release", "-DMAILDIG_TESTS=OFF",
+                            "-DMAILDIG_BENCH=OFF"], check=True, stdout=subprocess.DEVNULL)
+            subprocess.run(["cmake", "--build", out, "-j2", "--target", "maildig"], check=True,
+                           stdout=subprocess.DEVNULL)
+        return binary
+
+    def big_line_mailbox(self, megabytes):
+        """One message whose text body is a single line of about megabytes MB, then a short line."""
+        path = os.path.join(self.work, "bigline-%dmb.mbox" % megabytes)
+        if not os.path.exists(path):
+            words = b"the quick brown fox jumps over the lazy dog and keeps running "
+            with open(path + ".tmp", "wb") as f:
+                f.write(b"From bench@example.net Fri Mar  1 12:00:00 2024\n"
+                        b"From: Alice <alice@example.com>\nTo: bob@example.org\nSubject: one long line\n"
+                        b"MIME-Version: 1.0\nContent-Type: text/plain; charset=us-ascii\n\n")
+                f.write(words * (megabytes * 1000 * 1000 // len(words)))
+                f.write(b"\nend\n\n")
+            os.replace(path + ".tmp", path)
+        return path
+
+    # --- cases ---
+
+    def programs(self):
+        """label -> maildig binary: the new one and, when given, the baseline."""
+        progs = {}
+        if "maildig" in self.binaries:
+            progs["maildig"] = self.binaries["maildig"]
+        if self.baseline:
+            progs[("baseline " + self.baseline_name).strip()] = self.baseline
+        return progs
+
+    def search(self, binary, host, rng):
+        # Nothing matches: exit code 1 with "No matching message found."
+        return [binary, "-l", "%s,%s,%s" % (host, USER, PASSWORD), "-r", rng, ABSENT], (1,)
+
+    def restart_server(self, host, mbox):
+        directory = os.path.join(self.work, "dovecot-" + host)
+        subprocess.run([sys.executable, os.path.join(ROOT, "tools", "dovecot_instance.py"), "stop", "--dir",
+                        directory])
+        if directory in self.servers:
+            self.servers.remove(directory)
+        self.start_server(host, mbox)
+        # The first session makes Dovecot index the mailbox; keep that out of the figures.
+        subprocess.run(self.floor(host, 1)[0], check=True, stdout=subprocess.DEVNULL)
+
+    def row(self, title, cases, floor_label, runs, slow=()):
+        """Measures cases (slow labels with --slow-runs) and prints their table; label -> (wall, cpu, rss MB)."""
+        quick = {k: v for k, v in cases.items() if k not in slow}
+        res = self.measure(quick, runs)
+        slow_cases = {k: v for k, v in cases.items() if k in slow}
+        if slow_cases:
+            res.update(self.measure(slow_cases, self.args.slow_runs))
+        res = {k: res[k] for k in cases}
         print("\n" + title)
-        print("  %-44s %9s %9s %9s %11s %9s" % ("", "median s", "min s", "CPU s", "peak RSS MB",
-                                                "vs " + reference[:12]))
-        base = results.get(reference)
-        base_median = statistics.median(base[0]) if base and base[0] else None
-        medians = {}
-        for label, (seconds, cpu, rss) in results.items():
+        print("  %-40s %9s %9s %9s %9s %11s %9s" % ("", "median s", "min s", "CPU s", "CPU ratio", "peak RSS MB",
+                                                   "ratio"))
+        base = res.get(floor_label)
+        base_wall = statistics.median(base[0]) if base and base[0] else None
+        base_cpu = statistics.median(base[1]) if base and base[1] else None
+        figures = {}
+        for label, (seconds, cpu, rss) in res.items():
             if not seconds:
-                print("  %-44s %9s" % (label, "failed"))
+                print("  %-40s %9s" % (label, "failed"))
                 continue
-            median = statistics.median(seconds)
-            medians[label] = median
-            ratio = "%8.2fx" % (median / base_median) if base_median else ""
-            cpu_text = "%9.3f" % statistics.median(cpu) if cpu else "%9s" % "n/a"
-            peak = "%11.1f" % (max(rss) / 1024.0) if rss else "%11s" % "n/a"
-            print("  %-44s %9.3f %9.3f %s %s %9s" % (label, median, min(seconds), cpu_text, peak, ratio))
-        return medians
+            wall = statistics.median(seconds)
+            c = statistics.median(cpu) if cpu else None
+            peak = max(rss) / 1024.0 if rss else None
+            figures[label] = (wall, c, peak)
+            print("  %-40s %9.3f %9.3f %9s %9s %11s %9s" % (
+                label, wall, min(seconds), "%.3f" % c if c is not None else "n/a",
+                "%.2fx" % (c / base_cpu) if c is not None and base_cpu else "",
+                "%.1f" % peak if peak is not None else "n/a",
+                "%.2fx" % (wall / base_wall) if base_wall else ""))
+        if floor_label:
+            print("  (ratio: wall time against %s; CPU ratio: CPU time against the same)" % floor_label)
+        return figures
 
-    @staticmethod
-    def goal(text, met):
-        print("  goal: %-70s %s" % (text, "n/a" if met is None else ("met" if met else "MISSED")))
+    def note(self, figure, goal, values, check):
+        """Records one figure of the summary: values is label -> number (None when unknown)."""
+        self.summary.append((figure, goal, values, check))
 
     def run(self):
         a = self.args
@@ -207,89 +279,137 @@ class Bench:
                                  ("bench_latency_proxy", "bench/bench_latency_proxy")):
                 if target not in self.binaries and os.path.exists(os.path.join(self.build, path)):
                     self.binaries[target] = os.path.join(self.build, path)
-        far, near = self.mailbox(a.count), self.mailbox(a.near_count)
+        self.baseline, self.baseline_name = None, ""
+        if a.baseline:
+            self.baseline = os.path.abspath(a.baseline)
+        elif a.baseline_commit:
+            self.baseline, self.baseline_name = self.build_baseline(a.baseline_commit), a.baseline_commit
+        if self.baseline:
+            print("baseline maildig: %s" % self.baseline)
+        self.summary = []
+        progs = self.programs()
+        W = a.window
+        pipe_floor, seq_floor = "floor, %d in flight" % W, "floor, one by one"
+
+        big, near = self.mailbox(a.count), self.mailbox(a.near_count)
         print("starting Dovecot on %s (%d messages) and %s (%d messages) ..." % (FAR_HOST, a.count, NEAR_HOST,
                                                                                  a.near_count), flush=True)
-        self.start_server(FAR_HOST, far)
-        self.start_server(NEAR_HOST, near)
-        # The first session makes Dovecot index the mailbox; keep that out of the figures.
-        for host in (FAR_HOST, NEAR_HOST):
-            subprocess.run(self.floor(host, 1)[0], check=True, stdout=subprocess.DEVNULL)
+        self.restart_server(FAR_HOST, big)
+        self.restart_server(NEAR_HOST, near)
 
-        # 1. The search walk on loopback.
-        cases = {}
-        if self.maildig(FAR_HOST):
-            cases["maildig -r all (%d msgs)" % a.count] = self.maildig(FAR_HOST)
-        cases["floor, one by one"] = self.floor(FAR_HOST, 1)
-        cases["floor, %d in flight" % a.window] = self.floor(FAR_HOST, a.window)
-        res = self.measure(cases, a.runs)
-        if self.maildig(NEAR_HOST):
-            res.update(self.measure({"maildig -r all (%d msgs)" % a.near_count: self.maildig(NEAR_HOST)}, a.runs))
-        res.update(self.measure({"python poplib+email, policy default": self.python(FAR_HOST, "default"),
-                                 "python poplib+email, policy compat32": self.python(FAR_HOST, "compat32")},
-                                a.slow_runs))
-        m = self.table("Search of %d messages for a word found nowhere, plain loopback, %d runs (python %d):"
-                       % (a.count, a.runs, a.slow_runs), res, "floor, one by one")
-        big, small = "maildig -r all (%d msgs)" % a.count, "maildig -r all (%d msgs)" % a.near_count
-        floor1 = m.get("floor, one by one")
-        have = big in m and floor1
-        self.goal("maildig within 1.15x of the floor (one by one)", m[big] / floor1 <= 1.15 if have else None)
-        compat = m.get("python poplib+email, policy compat32")
-        self.goal("maildig at least 4x faster than python (compat32)",
-                  compat / m[big] >= 4 if big in m and compat else None)
-        rss = {k: max(v[2]) / 1024.0 for k, v in res.items() if v[2]}
-        flat = None
-        if big in rss and small in rss:
-            flat = rss[big] < 8 and rss[big] <= rss[small] * 1.1 + 0.5
-        self.goal("maildig peak RSS below 8 MB and flat (%d vs %d msgs)" % (a.near_count, a.count), flat)
+        # A. The default search on loopback.
+        cases = {label: self.search(b, NEAR_HOST, "first") for label, b in progs.items()}
+        cases[pipe_floor] = self.floor(NEAR_HOST, W)
+        m = self.row("A. Default search (--range first, no match), %d messages, plain loopback:" % a.near_count,
+                     cases, pipe_floor, a.runs)
+        self.ratio_note("A. default search, loopback, wall / pipelined floor", "(no goal)", m, pipe_floor, None)
 
-        # 2a. Pipelining at a distance, 2b. on plain loopback (through the proxy without delay, so that both
-        # walks pay the same extra hop).
-        window = "floor, %d in flight" % a.window
-        res = self.pipelining(NEAR_HOST, a.delay_ms, a.slow_runs)
-        m = self.table("Pipelining, %d messages through the proxy at %g ms round trip:" % (a.near_count,
-                                                                                         2 * a.delay_ms),
-                       res, window)
-        seq, pip, fl = m.get(SEQUENTIAL), m.get(PIPELINED), m.get(window)
-        self.goal("pipelined at least 15x faster than sequential", seq / pip >= 15 if seq and pip else None)
-        self.goal("pipelined within 1.2x of the pipelined floor", pip / fl <= 1.2 if pip and fl else None)
+        # B. The same at a distance.
+        proxy = self.start_proxy(NEAR_HOST, a.delay_ms, False)
+        cases = {label: self.search(b, PROXY_HOST, "first") for label, b in progs.items()}
+        cases[pipe_floor] = self.floor(PROXY_HOST, W)
+        m = self.row("B. Default search (--range first, no match), %d messages, proxy at %g ms round trip:"
+                     % (a.near_count, 2 * a.delay_ms), cases, pipe_floor, a.runs,
+                     slow=[k for k in cases if k.startswith("baseline")])
+        self.stop_proxy(proxy)
+        self.ratio_note("B. default search at %g ms RTT, wall / pipelined floor" % (2 * a.delay_ms), "<= 1.25x", m,
+                        pipe_floor, 1.25)
 
-        res = self.pipelining(FAR_HOST, 0, a.runs)
-        m = self.table("Pipelining, %d messages through the proxy without delay:" % a.count, res, window)
-        seq, pip, fl1 = m.get(SEQUENTIAL), m.get(PIPELINED), m.get("floor, one by one")
-        self.goal("pipelined at least 2.5x faster than sequential", seq / pip >= 2.5 if seq and pip else None)
-        # Not a goal of its own: the sequential walk beside the sequential floor shows what the MIME work costs.
-        self.goal("(sequential walk) maildig within 1.15x of the floor one by one",
-                  seq / fl1 <= 1.15 if seq and fl1 else None)
+        # C. --range all over the large mailbox, and its memory against the small one.
+        cases = {label: self.search(b, FAR_HOST, "all") for label, b in progs.items()}
+        cases[pipe_floor] = self.floor(FAR_HOST, W)
+        if a.python:
+            cases["python poplib+email (compat32)"] = self.python(FAR_HOST, "compat32")
+        m = self.row("C. --range all, %d messages, plain loopback:" % a.count, cases, pipe_floor, a.runs,
+                     slow=["python poplib+email (compat32)"])
+        self.ratio_note("C. --range all, wall / pipelined floor", "<= 1.15x", m, pipe_floor, 1.15)
+        self.ratio_note("C. --range all, client CPU / pipelined floor's CPU", "<= 3x", m, pipe_floor, 3.0, column=1)
+        cases = {label: self.search(b, NEAR_HOST, "all") for label, b in progs.items()}
+        cases[pipe_floor] = self.floor(NEAR_HOST, W)
+        small = self.row("C'. --range all, %d messages, plain loopback (memory beside C):" % a.near_count, cases,
+                         pipe_floor, a.runs)
+        # Flat: from the small mailbox to the large one the peak grows by no more than the floor's, which is
+        # the UIDL listing that every client holds (plus half a megabyte of slack).
+        def growth(label):
+            if label not in m or label not in small or m[label][2] is None or small[label][2] is None:
+                return None
+            return m[label][2] - small[label][2]
+        floor_growth = growth(pipe_floor)
+        rss = {}
+        for label in list(progs) + [pipe_floor]:
+            if growth(label) is not None:
+                rss[label] = "%.1f MB (%d msgs: %.1f MB, growth %+.1f MB)" % (m[label][2], a.near_count,
+                                                                             small[label][2], growth(label))
+        check = None
+        if growth("maildig") is not None and floor_growth is not None:
+            check = m["maildig"][2] < 8 and growth("maildig") <= floor_growth + 0.5
+        self.note("C. peak RSS, %d messages (flat against %d: growth within the floor's + 0.5 MB)"
+                  % (a.count, a.near_count), "< 8 MB and flat", rss, check)
 
-    def pipelining(self, target, delay_ms, sequential_runs):
-        """The sequential walks (PIPELINING hidden by the proxy), then the pipelined ones, through the proxy."""
-        res = {}
-        for strip, runs in ((True, sequential_runs), (False, self.args.runs)):
-            proxy = self.start_proxy(target, delay_ms, strip)
-            cases = {}
-            if self.maildig(PROXY_HOST):
-                cases[SEQUENTIAL if strip else PIPELINED] = self.maildig(PROXY_HOST)
-            window = 1 if strip else self.args.window
-            cases["floor, one by one" if strip else "floor, %d in flight" % window] = self.floor(PROXY_HOST, window)
-            res.update(self.measure(cases, runs))
-            self.stop_proxy(proxy)
-        return res
+        # D. A server without PIPELINING.
+        self.restart_server(NEAR_HOST, self.mailbox(a.seq_count))
+        proxy = self.start_proxy(NEAR_HOST, 0, True)
+        cases = {label: self.search(b, PROXY_HOST, "all") for label, b in progs.items()}
+        cases[seq_floor] = self.floor(PROXY_HOST, 1)
+        m = self.row("D. --range all, %d messages, PIPELINING hidden by the proxy (no delay):" % a.seq_count,
+                     cases, seq_floor, a.runs)
+        self.stop_proxy(proxy)
+        self.ratio_note("D. no PIPELINING, wall / one-by-one floor", "<= 1.2x", m, seq_floor, 1.2)
+
+        # E. One reply holding one very long line.
+        mbox = self.big_line_mailbox(a.line_mb)
+        reply_mb = os.path.getsize(mbox) / 1e6
+        self.restart_server(FAR_HOST, mbox)
+        cases = {label: self.search(b, FAR_HOST, "all") for label, b in progs.items()}
+        cases[seq_floor] = self.floor(FAR_HOST, 1)
+        m = self.row("E. One message with a %d MB line (reply %.1f MB), plain loopback:" % (a.line_mb, reply_mb),
+                     cases, seq_floor, a.runs)
+        limit = 3 * reply_mb * 1e6 / 1048576 + 16
+        values = {l: "%.0f MB = %.2fx the reply" % (m[l][2], m[l][2] * 1048576 / 1e6 / reply_mb)
+                  for l in progs if l in m and m[l][2] is not None}
+        self.note("E. peak RSS with a %d MB line" % a.line_mb, "<= 3x reply + 16 MB (%.0f MB)" % limit, values,
+                  m["maildig"][2] <= limit if "maildig" in m and m["maildig"][2] is not None else None)
+
+        print("\nSummary (medians; the command: %s):" % " ".join(sys.argv))
+        for figure, goal, values, check in self.summary:
+            print("  %s\n      goal %s: %s" % (figure, goal, "n/a" if check is None else ("met" if check
+                                                                                         else "MISSED")))
+            for label, value in values.items():
+                print("      %-30s %s" % (label, value))
+
+    def ratio_note(self, figure, goal, m, floor, limit, column=0):
+        base = m.get(floor)
+        values, check = {}, None
+        for label in self.programs():
+            if label in m and base and m[label][column] is not None and base[column]:
+                ratio = m[label][column] / base[column]
+                values[label] = "%.2fx (%.3f s against %.3f s)" % (ratio, m[label][column], base[column])
+                if label == "maildig" and limit is not None:
+                    check = ratio <= limit
+        self.note(figure, goal, values, check)
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0], epilog=__doc__.split("\n\n", 1)[1],
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--runs", type=int, default=7, help="runs of each quick case (default 7)")
-    parser.add_argument("--slow-runs", type=int, default=3, help="runs of python and the distant sequential walk")
-    parser.add_argument("--count", type=int, default=2000, help="messages of the large mailbox (default 2000)")
-    parser.add_argument("--near-count", type=int, default=500, help="messages behind the delay (default 500)")
+    parser.add_argument("--slow-runs", type=int, default=3, help="runs of the slow cases (default 3)")
+    parser.add_argument("--quick", action="store_true", help="3 runs of each case, 1 of the slow ones")
+    parser.add_argument("--count", type=int, default=10000, help="messages of the large mailbox (default 10000)")
+    parser.add_argument("--near-count", type=int, default=500, help="messages of the default search (default 500)")
+    parser.add_argument("--seq-count", type=int, default=2000, help="messages without PIPELINING (default 2000)")
+    parser.add_argument("--line-mb", type=int, default=50, help="MB of the one long line (default 50)")
     parser.add_argument("--delay-ms", type=float, default=5, help="one-way delay of the proxy (default 5)")
-    parser.add_argument("--window", type=int, default=32, help="commands in flight for the floor (default 32)")
+    parser.add_argument("--window", type=int, default=64, help="commands in flight for the floor (default 64)")
     parser.add_argument("--seed", type=int, default=1, help="mailbox seed (default 1)")
     parser.add_argument("--build-dir", default="build-bench", help="build folder below the tree (build-bench)")
     parser.add_argument("--skip-build", action="store_true", help="use the binaries already in the build folder")
     parser.add_argument("--maildig", help="measure this maildig binary instead of building one")
+    parser.add_argument("--baseline", help="measure this maildig binary beside the new one")
+    parser.add_argument("--baseline-commit", help="build maildig from this commit and measure it beside")
+    parser.add_argument("--python", action="store_true", help="add Python poplib + email to table C")
     args = parser.parse_args()
+    if args.quick:
+        args.runs, args.slow_runs = 3, 1
     if os.geteuid() != 0:
         sys.exit("run_search_bench: Dovecot on port 110 needs root")
     bench = Bench(args)
