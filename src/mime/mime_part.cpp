@@ -455,6 +455,13 @@ void TMimePart::DecodeBody() {
 
 void TMimePart::DecodeBodyLines(::Lines& lines) {
     DecodedLines.clear();
+    // The strings a longer text needed last time are kept by the root and lent to lines again, so a
+    // message whose text has more lines than the one before allocates no string for them either.
+    std::vector<std::string>& spare = (FRoot != nullptr ? FRoot : this)->FSpareLines;
+    while (!spare.empty()) {
+        lines.push_back(std::move(spare.back()));
+        spare.pop_back();
+    }
     std::size_t count = 0;
     // A plain body whose bytes stay as they are: its lines are the decoded lines, but for line ends inside
     // a line. Conversion leaves the text alone when the charsets agree or the text is ASCII for both.
@@ -475,5 +482,7 @@ void TMimePart::DecodeBodyLines(::Lines& lines) {
         DecodedLines.clear();
         ReleaseIfLarge(DecodedLines);
     }
+    for (std::size_t k = count; k < lines.size() && spare.size() < kMaxSpareLines; ++k)
+        if (lines[k].capacity() <= kKeptBuffer) spare.push_back(std::move(lines[k]));
     lines.resize(count);
 }

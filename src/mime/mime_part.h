@@ -209,6 +209,9 @@ class TMimePart {
     static constexpr std::size_t kMaxSpareParts = 256;
     TMimePart* FRoot = nullptr;
     std::vector<std::unique_ptr<TMimePart>> FSpareParts;
+    // In a root, line strings left over by DecodeBodyLines, lent to the next call.
+    static constexpr std::size_t kMaxSpareLines = 4096;
+    std::vector<std::string> FSpareLines;
 
     struct TSplitBudget;
     void SetAttachFrom(std::string_view line);
