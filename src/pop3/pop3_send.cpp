@@ -1,14 +1,11 @@
 #include "pop3/pop3_send.h"
 
+#include <algorithm>
+
+#include "bytes/ascii.h"
 #include "mime/basic/text_routines.h"
 #include "net/ssl_openssl.h"
-
-namespace {
-
-// What one list entry costs besides its bytes, so that a flood of empty lines is bounded as well.
-constexpr size_t kEntryOverhead = sizeof(std::string);
-
-} // namespace
+#include "pop3/reply_parser.h"
 
 TPOP3Send::TPOP3Send() : sock_(std::make_unique<TTCPBlockSocket>()) {
     Timeout = 60000;
@@ -22,30 +19,26 @@ TPOP3Send::~TPOP3Send() = default;
 
 int32_t TPOP3Send::ReadReply(bool full) {
     fullResult_.clear();
-    std::string line = sock_->ReceiveLine(Timeout);
-    int32_t verdict = line.starts_with("+OK") ? 1 : 0;
-    resultString_ = std::move(line);
+    resultString_ = sock_->ReceiveLine(Timeout);
+    int32_t verdict = ReplyVerdict(resultString_);
     bool tooLong = false;
     if (full && verdict == 1) {
         size_t held = 0;
         for (;;) {
-            std::string body = sock_->ReceiveLine(Timeout);
-            if (sock_->LastErrorCode == 0) {
-                if (body == ".") break;
-                if (!body.empty() && body[0] == '.') body.erase(0, 1);
+            std::string line = sock_->ReceiveLine(Timeout);
+            if (sock_->LastErrorCode != 0) {
+                fullResult_.emplace_back(); // a cut-off body ends with one empty entry
+                break;
             }
-            held += body.size() + kEntryOverhead;
-            fullResult_.push_back(std::move(body));
-            if (sock_->LastErrorCode != 0) break;
-            if (held > MaxReplyBytes) {
-                // Too big to hold: end it like a cut-off reply.
-                fullResult_.emplace_back();
+            const TBodyStep step = AddBodyLine(fullResult_, std::move(line), held, MaxReplyBytes);
+            if (step == BS_End) break;
+            if (step == BS_TooBig) {
                 tooLong = true;
                 break;
             }
         }
     } else if (verdict == 1) {
-        fullResult_.push_back(TextAfter(resultString_, " "));
+        fullResult_.push_back(SingleLineResult(resultString_));
     }
     if (sock_->LastErrorCode != 0 || tooLong) {
         verdict = 0;
@@ -57,17 +50,25 @@ int32_t TPOP3Send::ReadReply(bool full) {
     return verdict;
 }
 
+void TPOP3Send::FailedSend() {
+    fullResult_.clear();
+    resultString_.clear();
+    resultCode_ = 0;
+    sock_->CloseConnection();
+}
+
 bool TPOP3Send::SendCommand(const std::string& command, bool full) {
     sock_->SendText(command + "\r\n");
     if (sock_->LastErrorCode != 0) {
-        // A command that did not go out whole leaves the exchange out of step as well.
-        fullResult_.clear();
-        resultString_.clear();
-        resultCode_ = 0;
-        sock_->CloseConnection();
+        FailedSend();
         return false;
     }
     return ReadReply(full) != 0;
+}
+
+void TPOP3Send::TakeFullResult(Lines& into) {
+    into.swap(fullResult_);
+    fullResult_.clear();
 }
 
 bool TPOP3Send::OpenConnection() {
@@ -83,9 +84,18 @@ bool TPOP3Send::OpenConnection() {
 
 bool TPOP3Send::QueryCapabilities() {
     capabilityList_.clear();
+    pipelining_ = false;
     bool ok = SendCommand("CAPA", true);
-    if (ok) capabilityList_ = fullResult_;
+    if (ok) {
+        capabilityList_ = fullResult_;
+        pipelining_ = HasCapability("PIPELINING");
+    }
     return ok;
+}
+
+bool TPOP3Send::HasCapability(std::string_view name) const {
+    return std::any_of(capabilityList_.begin(), capabilityList_.end(),
+                       [&](const std::string& line) { return EqualsAsciiNoCase(line, name); });
 }
 
 std::string TPOP3Send::FindCapability(std::string_view keyword) const {
@@ -164,4 +174,52 @@ bool TPOP3Send::FetchTop(int32_t n, int32_t lines) {
 bool TPOP3Send::ListUids(int32_t n) {
     if (n == 0) return SendCommand("UIDL", true);
     return SendCommand("UIDL " + std::to_string(n), false);
+}
+
+size_t TPOP3Send::PipelineWindow(int32_t lines) {
+    // A head is the header block (a few KB) plus the body lines asked for, about 80 bytes each.
+    const long long estimate = 8192 + static_cast<long long>(std::max(lines, 0)) * 80;
+    const long long byBudget = std::max(1LL, kPipelineByteBudget / estimate);
+    return static_cast<size_t>(std::min<long long>(byBudget, kPipelineMaxCommands));
+}
+
+void TPOP3Send::DropReplies(size_t count) {
+    for (; count > 0; --count) {
+        ReadReply(true);
+        if (sock_->LastErrorCode != 0) break; // the connection is closed now
+    }
+}
+
+bool TPOP3Send::FetchTopPipelined(const std::vector<int32_t>& numbers, int32_t lines, TTopWindow window,
+                                  const std::function<bool(size_t)>& handle) {
+    const size_t count = numbers.size();
+    const size_t cap = std::max<size_t>(window.Max, 1);
+    const std::string tail = " " + std::to_string(lines) + "\r\n";
+    std::string batch;
+    size_t sent = 0;
+    for (size_t handled = 0; handled < count; ++handled) {
+        // Top the window up with one write: the commands are small, so the send never waits for the server.
+        const size_t allowed = window.Grow ? std::min(cap, handled + 1) : cap;
+        batch.clear();
+        while (sent < count && sent - handled < allowed) {
+            batch += "TOP ";
+            batch += std::to_string(numbers[sent]);
+            batch += tail;
+            ++sent;
+        }
+        bool answered = true;
+        if (!batch.empty()) {
+            sock_->SendText(batch);
+            if (sock_->LastErrorCode != 0) {
+                FailedSend();
+                answered = false;
+            }
+        }
+        if (answered) ReadReply(true);
+        if (!handle(handled)) {
+            DropReplies(sent - handled - 1);
+            return false;
+        }
+    }
+    return true;
 }

@@ -2,10 +2,13 @@
 // login, UIDL, TOP, DELE and QUIT, with the last reply kept for the caller.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "mime/basic/lines.h"
 #include "net/blocksock.h"
@@ -46,8 +49,12 @@ class TPOP3Send : public TProtocolClient {
     // "QUIT", then the connection is closed whatever the reply.
     bool CloseSession();
 
-    // "CAPA"; on success the reply lines replace CapabilityList (and stay in FullResult).
+    // "CAPA"; on success the reply lines replace CapabilityList (and stay in FullResult). Pipelining then
+    // says whether they list PIPELINING.
     bool QueryCapabilities();
+    // True when a line of CapabilityList equals name, ignoring the case of ASCII letters (the whole line must
+    // match: "TOP" is not "TOP 0").
+    bool HasCapability(std::string_view name) const;
     // The first capability line starting with keyword (ASCII case ignored), in its own case; empty when none
     // matches or the keyword is empty.
     std::string FindCapability(std::string_view keyword) const;
@@ -63,16 +70,41 @@ class TPOP3Send : public TProtocolClient {
     bool FetchTop(int32_t n, int32_t lines); // "TOP n lines", multi-line
     bool ListUids(int32_t n);                // n = 0: "UIDL", multi-line; else "UIDL n", one line
 
+    // How many TOP commands FetchTopPipelined keeps sent and unanswered.
+    struct TTopWindow {
+        std::size_t Max = 1; // at most this many (1: one command at a time, as FetchTop)
+        // Start with one and allow one more per reply handled, so that the commands sent beyond any reply
+        // never outnumber the replies handled before it (a walk that stops early sent few extra commands).
+        bool Grow = false;
+    };
+    // "TOP numbers[i] lines" for every i in order, with several commands in flight as window allows, each
+    // reply read as FetchTop reads it; after each reply handle(i) runs with ResultCode, ResultString and
+    // FullResult describing it, strictly in the order of numbers. A command that cannot be sent closes the
+    // connection, so every later reply is empty with verdict 0. handle returning false ends the walk: the
+    // replies still in flight are then read and dropped (each wait bounded by Timeout; the first that fails
+    // closes the connection), so the next command gets its own reply. True when the walk was not ended early.
+    bool FetchTopPipelined(const std::vector<int32_t>& numbers, int32_t lines, TTopWindow window,
+                           const std::function<bool(std::size_t)>& handle);
+    // The window a pipelined walk may use for TOP replies of `lines` body lines: kPipelineMaxCommands, or
+    // fewer when their estimated size would pass kPipelineByteBudget; at least 1.
+    static std::size_t PipelineWindow(int32_t lines);
+    static constexpr std::size_t kPipelineMaxCommands = 64;
+    static constexpr long long kPipelineByteBudget = 2 * 1024 * 1024;
+
     TTCPBlockSocket& Sock() { return *sock_; }
     const TTCPBlockSocket& Sock() const { return *sock_; }
     int32_t ResultCode() const { return resultCode_; }
     const std::string& ResultString() const { return resultString_; }
     const Lines& FullResult() const { return fullResult_; }
+    // Hands the lines of FullResult to the caller without copying them: they replace the content of into,
+    // and FullResult is left empty.
+    void TakeFullResult(Lines& into);
     int32_t StatCount() const { return statCount_; }            // always 0
     int32_t StatSize() const { return statSize_; }              // always 0
     int32_t ListSize() const { return listSize_; }              // always 0
     const std::string& TimeStamp() const { return timeStamp_; } // "<...>" from the greeting, or empty
     const Lines& CapabilityList() const { return capabilityList_; }
+    bool Pipelining() const { return pipelining_; } // the last successful CAPA listed PIPELINING
 
     TPOP3AuthType AuthType = POP3AuthAll;
     bool AutoTLS = false; // upgrade with STLS after the greeting when the server offers it
@@ -84,6 +116,11 @@ class TPOP3Send : public TProtocolClient {
     size_t MaxReplyBytes = 64u * 1024 * 1024;
 
   private:
+    // A command that did not go out whole leaves the exchange out of step: clear the reply, close.
+    void FailedSend();
+    // Reads and drops up to count replies still in flight; stops at the first that fails.
+    void DropReplies(std::size_t count);
+
     std::unique_ptr<TTCPBlockSocket> sock_;
     int32_t resultCode_ = 0;
     std::string resultString_;
@@ -93,4 +130,5 @@ class TPOP3Send : public TProtocolClient {
     int32_t listSize_ = 0;
     std::string timeStamp_;
     Lines capabilityList_;
+    bool pipelining_ = false;
 };

@@ -11,12 +11,6 @@ std::unique_ptr<TPOP3Send> pop;
 Lines msgNumbers;
 Lines msgUids;
 
-bool hasCapabilityLine(const Lines& capa, const char* name) {
-    for (const std::string& line : capa)
-        if (str_lower(line) == name) return true;
-    return false;
-}
-
 void openMailbox() {
     if (params.verbose) std::fputs("Opening mailbox...\n", stderr);
     pop = std::make_unique<TPOP3Send>();
@@ -35,9 +29,8 @@ void openMailbox() {
     }
     if (!pop->OpenSession()) quit(10);
     if (!pop->QueryCapabilities()) quit(11);
-    const Lines& capa = pop->FullResult();
-    if (!hasCapabilityLine(capa, "uidl")) quit(11);
-    if (!hasCapabilityLine(capa, "top")) quit(15);
+    if (!pop->HasCapability("UIDL")) quit(11);
+    if (!pop->HasCapability("TOP")) quit(15);
 }
 
 void getMessageList() {

@@ -21,6 +21,3 @@ void openMailbox();
 // Reads the UIDL listing into msgNumbers and msgUids. quit(12) when UIDL fails, quit(20) on a line that
 // does not hold exactly two fields.
 void getMessageList();
-
-// True when a CAPA reply line equals name, ignoring the case of ASCII letters (the whole line must match).
-bool hasCapabilityLine(const Lines& capa, const char* name);

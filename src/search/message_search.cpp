@@ -9,11 +9,10 @@
 #include "cli/params.h"
 #include "cli/quit.h"
 #include "search/mailbox.h"
-#include "search/pipelined_fetch.h"
 #include "strutil/strutil.h"
 
-int fetchLines() {
-    const long long lines = static_cast<long long>(params.maxSize) * 1000 / 80;
+int fetchLines(int maxSize) {
+    const long long lines = static_cast<long long>(maxSize) * 1000 / 80;
     if (lines > INT_MAX) return INT_MAX;
     if (lines < INT_MIN) return INT_MIN;
     return static_cast<int>(lines);
@@ -53,8 +52,42 @@ void writeHeaderSummary(const TMessHeader& header) {
     writeLine(stderr, "  subject:    " + header.Subject);
 }
 
-bool containsFolded(const std::string& haystack, const std::string& needle) {
-    return needle.empty() || str_pos(str_lower(haystack), str_lower(needle)) != 0;
+namespace {
+
+char foldAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+} // namespace
+
+bool containsFolded(std::string_view haystack, std::string_view needle) {
+    if (needle.empty()) return true;
+    if (haystack.size() < needle.size()) return false;
+    // Candidates are the places of the needle's first byte in either case, found with memchr; only there is
+    // the rest compared byte by byte.
+    const char lower = foldAscii(needle[0]);
+    const char upper = (lower >= 'a' && lower <= 'z') ? static_cast<char>(lower - 'a' + 'A') : lower;
+    const char* const base = haystack.data();
+    const std::size_t last = haystack.size() - needle.size(); // the last place the needle can start
+    auto next = [&](char c, std::size_t from) {
+        if (from > last) return std::string_view::npos;
+        const void* hit = std::memchr(base + from, c, last + 1 - from);
+        return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - base) : std::string_view::npos;
+    };
+    std::size_t atLower = next(lower, 0);
+    std::size_t atUpper = upper == lower ? std::string_view::npos : next(upper, 0);
+    while (atLower != std::string_view::npos || atUpper != std::string_view::npos) {
+        const std::size_t at = std::min(atLower, atUpper);
+        std::size_t k = 1;
+        while (k < needle.size() && foldAscii(base[at + k]) == foldAscii(needle[k]))
+            ++k;
+        if (k == needle.size()) return true;
+        if (at == atLower)
+            atLower = next(lower, at + 1);
+        else
+            atUpper = next(upper, at + 1);
+    }
+    return false;
 }
 
 bool findTextPart(TMimePart& part, Lines& lines) {
@@ -85,82 +118,73 @@ bool findTextPart(TMimePart& part, Lines& lines) {
     return false;
 }
 
-namespace {
+TSearchCriteria searchCriteria(const TParams& p) {
+    return {p.fromaddr, p.toaddr, p.subject, p.SearchStr, p.verbose};
+}
 
-// Judges one fetched head against the criteria of the run; writes the verbose lines of that message.
-bool messageMatches(const Lines& reply, TMimeMess& mess, Lines& textLines) {
-    mess.Reset();
-    mess.Lines() = reply;
+bool messageMatches(TMimeMess& mess, const TSearchCriteria& criteria, Lines& textLines) {
     mess.ParseMessage();
     const TMessHeader& header = mess.Header();
-    if (params.verbose) writeHeaderSummary(header);
-    if (!params.fromaddr.empty() && !containsFolded(header.From, params.fromaddr)) return false;
-    if (!params.toaddr.empty()) {
+    if (criteria.verbose) writeHeaderSummary(header);
+    if (!containsFolded(header.From, criteria.from)) return false;
+    if (!criteria.to.empty()) {
         bool found = false;
         for (const std::string& to : header.ToList)
-            if (containsFolded(to, params.toaddr)) {
+            if (containsFolded(to, criteria.to)) {
                 found = true;
                 break;
             }
         if (!found) return false;
     }
-    if (!params.subject.empty() && !containsFolded(header.Subject, params.subject)) return false;
-    if (!params.SearchStr.empty() && !containsFolded(header.Subject, params.SearchStr)) {
+    if (!containsFolded(header.Subject, criteria.subject)) return false;
+    if (!containsFolded(header.Subject, criteria.text)) {
         if (!findTextPart(mess.MessagePart(), textLines)) {
-            if (params.verbose) std::fputs("  This msg has no Mime message part.\n", stderr);
+            if (criteria.verbose) std::fputs("  This msg has no Mime message part.\n", stderr);
             return false;
         }
-        // Each line is folded into one reused buffer, so the search of a long part allocates nothing per
-        // line.
-        const std::string needle = str_lower(params.SearchStr);
-        std::string folded;
         bool found = false;
-        for (const std::string& line : textLines) {
-            folded.assign(line);
-            for (char& c : folded)
-                if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-            if (folded.find(needle) != std::string::npos) {
+        for (const std::string& line : textLines)
+            if (containsFolded(line, criteria.text)) {
                 found = true;
                 break;
             }
-        }
         if (!found) return false;
     }
     return true;
 }
 
-} // namespace
-
 void findMessages() {
     if (params.verbose) std::fputs("Searching messages for match...\n", stderr);
+    const TSearchCriteria criteria = searchCriteria(params);
     TMimeMess mess;
     Lines textLines;
     bool matchedAny = false;
-    const int lines = fetchLines();
+    const int lines = fetchLines(params.maxSize);
+    std::vector<int32_t> numbers;
+    numbers.reserve(msgNumbers.size());
+    for (const std::string& n : msgNumbers)
+        numbers.push_back(str_to_int(n));
 
-    // Handles message i once its reply is in reply; false stops the walk.
-    auto judge = [&](std::size_t i, const Lines& reply) {
-        if (messageMatches(reply, mess, textLines)) {
-            matchedAny = true;
-            if (params.verbose) std::fputs("  MATCH FOUND.\n", stderr);
-            writeLine(stdout, msgUids[i]);
-            std::fflush(stdout);
-            if (params.range == range_first) return false;
-        }
-        return true;
-    };
-    auto announce = [&](std::size_t i) {
+    // Replies come in listing order; each is judged as soon as it is read. Returning false stops the walk.
+    auto judge = [&](std::size_t i) {
         if (params.verbose) writeLine(stderr, "Processing msg " + msgNumbers[i] + " (" + msgUids[i] + "): ");
+        mess.Reset();
+        pop->TakeFullResult(mess.Lines());
+        if (!messageMatches(mess, criteria, textLines)) return true;
+        matchedAny = true;
+        if (params.verbose) std::fputs("  MATCH FOUND.\n", stderr);
+        writeLine(stdout, msgUids[i]);
+        std::fflush(stdout);
+        return params.range != range_first;
     };
 
-    if (params.range == range_all && hasCapabilityLine(pop->CapabilityList(), "pipelining")) {
-        pipelinedTopWalk(*pop, msgNumbers, lines, announce, judge);
-    } else {
-        for (std::size_t i = 0; i < msgNumbers.size(); ++i) {
-            announce(i);
-            pop->FetchTop(str_to_int(msgNumbers[i]), lines);
-            if (!judge(i, pop->FullResult())) break;
-        }
+    // With PIPELINING several TOP commands are in flight; for --range first the window grows from one with
+    // each reply, so that a walk stopped by an early match sent only a few commands beyond it.
+    TPOP3Send::TTopWindow window;
+    if (pop->Pipelining()) {
+        window.Max = TPOP3Send::PipelineWindow(lines);
+        window.Grow = params.range == range_first;
     }
+    pop->FetchTopPipelined(numbers, lines, window, judge);
     if (!matchedAny) quit(1);
 }

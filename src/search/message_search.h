@@ -4,15 +4,34 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 #include <string_view>
 
 #include "mime/basic/lines.h"
 #include "mime/mime_message.h"
 #include "mime/mime_part.h"
 
-// The TOP line count of the run: maxSize x 1000 div 80 (125 for the default of 10 KB). Values whose product
-// does not fit 32 bits are clamped instead of overflowing.
-int fetchLines();
+struct TParams;
+
+// The TOP line count for maxSize: maxSize x 1000 div 80 (125 for the default of 10 KB). Values whose
+// product does not fit 32 bits are clamped instead of overflowing.
+int fetchLines(int maxSize);
+
+// What a message must hold to match, taken once from the parameters of the run; an empty string asks
+// nothing.
+struct TSearchCriteria {
+    std::string from;     // in the From field
+    std::string to;       // in one of the To recipients
+    std::string subject;  // in the Subject field
+    std::string text;     // the search string: in the subject or in a line of the first text part
+    bool verbose = false; // write the verbose lines of each message to standard error
+};
+TSearchCriteria searchCriteria(const TParams& p);
+
+// Parses the message whose lines mess holds and judges it against criteria (every comparison ignoring the
+// case of ASCII letters); writes the verbose lines of the message. textLines receives the first text part
+// when the body had to be searched.
+bool messageMatches(TMimeMess& mess, const TSearchCriteria& criteria, Lines& textLines);
 
 // Depth-first search of the tree under part for the first leaf whose primary type is text; on success its
 // decoded body replaces lines and the result is true. Non-text leaves are skipped; lines is left alone when
@@ -30,7 +49,8 @@ void writeLine(std::FILE* out, std::string_view text);
 void writeHeaderSummary(const TMessHeader& header);
 
 // True when needle occurs in haystack, ignoring the case of ASCII letters only; an empty needle always does.
-bool containsFolded(const std::string& haystack, const std::string& needle);
+// Allocates nothing.
+bool containsFolded(std::string_view haystack, std::string_view needle);
 
 // The find action. Returns when at least one message matched; quit(1) otherwise.
 void findMessages();

@@ -24,9 +24,9 @@ std::size_t lookupUid() {
 
 // Fetches and parses the head of message i, then writes the verbose block.
 void fetchMessage(std::size_t i, TMimeMess& mess) {
-    pop->FetchTop(str_to_int(msgNumbers[i]), fetchLines());
+    pop->FetchTop(str_to_int(msgNumbers[i]), fetchLines(params.maxSize));
     mess.Reset();
-    mess.Lines() = pop->FullResult();
+    pop->TakeFullResult(mess.Lines());
     mess.ParseMessage();
     if (params.verbose) {
         writeLine(stderr, "  uid:        " + params.SearchStr);
@@ -53,14 +53,14 @@ void writeOptional(const char* label, const std::string& value) {
 
 } // namespace
 
-std::string formatViewDate(double date)
-{
+std::string formatViewDate(double date) {
     std::tm tm{};
     if (date == 0 || !DateTimeToTm(date, tm)) return {};
     char buf[256];
     std::string text;
     if (std::strftime(buf, sizeof buf, "%x", &tm) > 0) text = buf;
-    if ((tm.tm_hour != 0 || tm.tm_min != 0 || tm.tm_sec != 0) && std::strftime(buf, sizeof buf, "%X", &tm) > 0) {
+    if ((tm.tm_hour != 0 || tm.tm_min != 0 || tm.tm_sec != 0) &&
+        std::strftime(buf, sizeof buf, "%X", &tm) > 0) {
         text += ' ';
         text += buf;
     }

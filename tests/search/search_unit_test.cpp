@@ -1,15 +1,13 @@
 // The search layer's own helpers: line splitting of decoded text, ASCII-only case folding, the TOP line
-// count, the date text of the view, the text-part walk and the pipelining window.
+// count, the date text of the view and the text-part walk.
 #include <gtest/gtest.h>
 
 #include <clocale>
 #include <cstdlib>
 #include <ctime>
 
-#include "cli/params.h"
 #include "mime/mime_message.h"
 #include "search/message_search.h"
-#include "search/pipelined_fetch.h"
 #include "search/view_delete.h"
 
 TEST(SplitTextLines, EveryLineEndKindAndTheLastLine) {
@@ -41,7 +39,6 @@ TEST(ContainsFolded, FoldsAsciiLettersOnly) {
 }
 
 TEST(FetchLines, KilobytesToLinesWithoutOverflow) {
-    const int saved = params.maxSize;
     struct Case {
         int maxSize;
         int lines;
@@ -53,11 +50,8 @@ TEST(FetchLines, KilobytesToLinesWithoutOverflow) {
                  {2147483, 26843537},
                  {2147483647, 2147483647},
                  {-2147483647 - 1, -2147483647 - 1}};
-    for (const Case& c : cases) {
-        params.maxSize = c.maxSize;
-        EXPECT_EQ(fetchLines(), c.lines) << c.maxSize;
-    }
-    params.maxSize = saved;
+    for (const Case& c : cases)
+        EXPECT_EQ(fetchLines(c.maxSize), c.lines) << c.maxSize;
 }
 
 TEST(FormatViewDate, LocaleFormatsAndMidnight) {
@@ -133,13 +127,4 @@ TEST(FindTextPart, HostileNestingDoesNotExhaustTheStack) {
     Lines lines;
     findTextPart(mess.MessagePart(), lines); // the result depends on the nesting cap; it must not crash
     SUCCEED();
-}
-
-TEST(PipelineWindow, BoundedByCountAndBytes) {
-    EXPECT_EQ(pipelineWindow(125), kPipelineMaxCommands);
-    EXPECT_EQ(pipelineWindow(0), kPipelineMaxCommands);
-    EXPECT_EQ(pipelineWindow(-12), kPipelineMaxCommands);
-    EXPECT_EQ(pipelineWindow(12500), 2u);      // 1 MB heads: two fit the 2 MiB budget
-    EXPECT_EQ(pipelineWindow(2147483647), 1u); // never below one
-    EXPECT_LT(pipelineWindow(2000), kPipelineMaxCommands);
 }
