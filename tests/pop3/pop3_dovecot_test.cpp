@@ -147,6 +147,49 @@ TEST_F(Dovecot, DotStuffedLinesComeBackAsStored) {
               (Lines{"", ".a line that starts with a dot", "..and one with two", ".", "after a lone dot"}));
 }
 
+// The pipelined TOP walk against Dovecot: the replies of one command at a time, whatever the window; after a
+// stop at any message the replies still in flight are drained, so that QUIT gets its own answer.
+TEST_F(Dovecot, PipelinedTopWalkGivesTheRepliesOfFetchTopAndDrainsBeforeQuit) {
+    auto open = [](TPOP3Send& pop) {
+        Aim(pop, kAddress, "110");
+        pop.AuthType = POP3AuthLogin;
+        return pop.OpenSession();
+    };
+    const std::vector<int32_t> numbers{1, 2, 3};
+    std::vector<Lines> expected; // status line, then body, of each reply to FetchTop
+    std::string quitReply;
+    {
+        TPOP3Send pop;
+        ASSERT_TRUE(open(pop)) << pop.ResultString();
+        EXPECT_TRUE(pop.Pipelining());
+        for (int32_t n : numbers) {
+            pop.FetchTop(n, 2);
+            expected.push_back(Lines{pop.ResultString()});
+            expected.back().insert(expected.back().end(), pop.FullResult().begin(), pop.FullResult().end());
+        }
+        ASSERT_TRUE(pop.CloseSession());
+        quitReply = pop.ResultString();
+    }
+    for (TPOP3Send::TTopWindow window :
+         {TPOP3Send::TTopWindow{1, false}, TPOP3Send::TTopWindow{64, true}, TPOP3Send::TTopWindow{64, false}})
+        for (size_t stopAt = 0; stopAt <= numbers.size(); ++stopAt) {
+            SCOPED_TRACE("window " + std::to_string(window.Max) + (window.Grow ? " growing" : "") +
+                         ", stop at " + std::to_string(stopAt));
+            TPOP3Send pop;
+            ASSERT_TRUE(open(pop));
+            std::vector<Lines> seen;
+            pop.FetchTopPipelined(numbers, 2, window, [&](size_t i) {
+                seen.push_back(Lines{pop.ResultString()});
+                seen.back().insert(seen.back().end(), pop.FullResult().begin(), pop.FullResult().end());
+                return i != stopAt;
+            });
+            EXPECT_EQ(seen, std::vector<Lines>(expected.begin(),
+                                               expected.begin() + std::min(stopAt + 1, expected.size())));
+            EXPECT_TRUE(pop.CloseSession());
+            EXPECT_EQ(pop.ResultString(), quitReply);
+        }
+}
+
 TEST_F(Dovecot, DeleteTakesEffectOnlyWithQuit) {
     DovecotOptions o;
     o.address = kDeleteAddress;

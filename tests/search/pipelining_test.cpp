@@ -1,12 +1,16 @@
-// The pipelined walk of --range all: with PIPELINING in the CAPA reply several TOP commands are in flight,
-// yet standard output, standard error and the exit code are exactly those of the one-by-one walk.
+// The pipelined walks: with PIPELINING in the CAPA reply several TOP commands are in flight (a full window
+// for
+// --range all, a growing one for --range first), yet standard output, standard error and the exit code are
+// exactly those of the one-by-one walk.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
+#include "pop3/pop3_send.h"
 #include "search/script_steps.h"
 #include "support/run_program.h"
 #include "support/scripted_pop3_server.h"
@@ -58,10 +62,22 @@ struct Served {
 
 enum class Delivery { Burst, Bytewise, Slow };
 
-// Serves the test mailbox to one run of the program, with or without PIPELINING in the CAPA reply.
+bool has(const std::vector<std::string>& args, const std::string& arg) {
+    return std::find(args.begin(), args.end(), arg) != args.end();
+}
+
+std::size_t topCount(const std::vector<std::string>& received) {
+    return std::count_if(received.begin(), received.end(),
+                         [](const std::string& l) { return l.rfind("TOP ", 0) == 0; });
+}
+
+// Serves a mailbox to one run of the program (--range all unless args name a range), with or without
+// PIPELINING in the CAPA reply. With --range first the walk may end anywhere: every TOP is then optional,
+// and QUIT may follow any of them.
 Served serveMailbox(bool pipelining, const std::vector<std::string>& args, int lines,
-                    Delivery delivery = Delivery::Burst, std::size_t count = 0) {
-    auto messages = readMbox(std::string(MAILDIG_TEST_DATA) + "/search/mailbox.mbox");
+                    Delivery delivery = Delivery::Burst, std::size_t count = 0,
+                    std::vector<std::vector<std::string>> messages = {}) {
+    if (messages.empty()) messages = readMbox(std::string(MAILDIG_TEST_DATA) + "/search/mailbox.mbox");
     if (count != 0 && count < messages.size()) messages.resize(count);
     std::vector<std::string> uids;
     for (const auto& m : messages)
@@ -70,6 +86,7 @@ Served serveMailbox(bool pipelining, const std::vector<std::string>& args, int l
     script.steps = loginSteps(uids, pipelining);
     for (std::size_t i = 0; i < messages.size(); ++i) {
         script.steps.push_back(expect("TOP " + std::to_string(i + 1) + " " + std::to_string(lines)));
+        script.steps.back().optional = has(args, "first");
         script.steps.push_back(send(topReply(messages[i], lines), delivery == Delivery::Bytewise,
                                     delivery == Delivery::Slow ? 30 : 0));
     }
@@ -79,7 +96,8 @@ Served serveMailbox(bool pipelining, const std::vector<std::string>& args, int l
     options.address = "127.0.0.41";
     options.port = 110;
     ScriptedPop3Server server(script, options);
-    std::vector<std::string> all{"-l", "127.0.0.41,tester,secret", "-r", "all"};
+    std::vector<std::string> all{"-l", "127.0.0.41,tester,secret"};
+    if (!has(args, "-r")) all.insert(all.end(), {"-r", "all"});
     all.insert(all.end(), args.begin(), args.end());
     Served s;
     s.result = runMaildig(all);
@@ -199,7 +217,53 @@ TEST_F(Pipelining, ConnectionCutInsideTheWindow) {
     }
 }
 
-// --range first stays one command at a time: nothing is sent after the first match.
+// --range first: the match in the first message, in the middle, in the last, or nowhere. The output is that
+// of the one-by-one walk; the TOP commands sent beyond the match never outnumber the messages judged before
+// it nor the window's cap; the replies still in flight are read before QUIT, which gets its own reply.
+TEST_F(Pipelining, RangeFirstSameOutputAndFewCommandsBeyondTheMatch) {
+    // A mailbox longer than the window, for a match deep inside it.
+    std::vector<std::vector<std::string>> long_;
+    for (int i = 1; i <= 300; ++i)
+        long_.push_back({"X-UIDL: u" + std::to_string(i), "Subject: word" + std::to_string(i) + "x", "",
+                         "body " + std::to_string(i)});
+    struct Case {
+        std::vector<std::string> args;
+        Delivery delivery;
+        std::vector<std::vector<std::string>> messages; // empty: the test mailbox
+    } cases[] = {
+        {{}, Delivery::Burst, {}},                         // the first message
+        {{"--verbose"}, Delivery::Burst, {}},              //
+        {{"zebra"}, Delivery::Burst, {}},                  // message 4 of 14
+        {{"zebra", "--verbose"}, Delivery::Burst, {}},     //
+        {{"crackers", "--verbose"}, Delivery::Slow, {}},   // message 2, replies arriving slowly
+        {{"mixedCASE"}, Delivery::Burst, {}},              // the last message
+        {{"mixedCASE", "--verbose"}, Delivery::Burst, {}}, //
+        {{"nowhere"}, Delivery::Burst, {}},                // no message
+        {{"nowhere", "--verbose"}, Delivery::Burst, {}},   //
+        {{"word140x"}, Delivery::Burst, long_},            // message 140 of 300: the cap bounds the window
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args{"-r", "first"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const std::string shown = ::testing::PrintToString(args);
+        Served sequential = serveMailbox(false, args, 125, c.delivery, 0, c.messages);
+        Served pipelined = serveMailbox(true, args, 125, c.delivery, 0, c.messages);
+        EXPECT_EQ(pipelined.result.exitCode, sequential.result.exitCode) << shown;
+        EXPECT_EQ(pipelined.result.out, sequential.result.out) << shown;
+        EXPECT_EQ(pipelined.result.err, sequential.result.err) << shown;
+        // A run without a match ends through quit, without QUIT, as the server notes.
+        EXPECT_EQ(pipelined.errors, sequential.errors) << shown;
+        EXPECT_EQ(sequential.errors.empty(), sequential.result.exitCode == 0) << shown;
+        ASSERT_FALSE(pipelined.received.empty());
+        EXPECT_EQ(pipelined.received.back() == "QUIT", sequential.result.exitCode == 0) << shown;
+        const std::size_t judged = topCount(sequential.received); // the match is the last of them
+        const std::size_t beyond = topCount(pipelined.received) - judged;
+        EXPECT_LE(beyond, judged - 1) << shown;
+        EXPECT_LT(beyond, TPOP3Send::kPipelineMaxCommands) << shown;
+    }
+}
+
+// A match in the first message: nothing is sent after it.
 TEST_F(Pipelining, RangeFirstSendsNoTopAfterTheMatch) {
     Pop3Script script;
     script.steps = loginSteps({"a", "b", "c"}, true);

@@ -198,6 +198,30 @@ TEST_F(FindOverDovecot, VerboseLinesOfAWalk) {
         << r2.err;
 }
 
+// Dovecot lists PIPELINING, so both ranges walk pipelined. --range first must show exactly the --range all
+// walk up to its first match (the match in the first, a middle or the last message, or nowhere), with and
+// without
+// --verbose; the verbose dump of the parameters before the walk differs only in the range.
+TEST_F(FindOverDovecot, RangeFirstIsTheWalkUpToTheFirstMatch) {
+    const std::vector<std::vector<std::string>> searches = {{}, {"zebra"}, {"mixedCASE"}, {"nowhere"}};
+    const std::string walkStart = "Searching messages for match...\n", match = "  MATCH FOUND.\n";
+    for (const auto& search : searches)
+        for (bool verbose : {false, true}) {
+            std::vector<std::string> args = search;
+            if (verbose) args.push_back("--verbose");
+            const std::string shown = ::testing::PrintToString(args);
+            args.insert(args.end(), {"-r", "all"});
+            RunResult all = runMaildig(withLogin("127.0.0.51,tester,secret", args));
+            args.back() = "first";
+            RunResult first = runMaildig(withLogin("127.0.0.51,tester,secret", args));
+            EXPECT_EQ(first.exitCode, all.exitCode) << shown;
+            EXPECT_EQ(first.out, all.out.substr(0, all.out.find('\n') + 1)) << shown;
+            std::string walk = all.err.substr(std::min(all.err.find(walkStart), all.err.size()));
+            if (all.exitCode == 0 && verbose) walk.resize(walk.find(match) + match.size());
+            EXPECT_EQ(first.err.substr(std::min(first.err.find(walkStart), first.err.size())), walk) << shown;
+        }
+}
+
 TEST_F(FindOverDovecot, ViewPrintsHeaderFieldsAndText) {
     RunResult r = runMaildig({"-l", "127.0.0.51,tester,secret", "-v", "msg-view"});
     EXPECT_EQ(r.exitCode, 0) << r.err;

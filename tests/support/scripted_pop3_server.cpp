@@ -257,7 +257,14 @@ void ScriptedPop3Server::Run() {
         return true;
     };
     // Reads the next client line (LF or CR LF ended); false at end of input or on stop.
+    std::string putBack; // a line an optional Expect did not take
+    bool hasPutBack = false;
     auto readLine = [&](std::string& line) {
+        if (hasPutBack) {
+            line = std::move(putBack);
+            hasPutBack = false;
+            return true;
+        }
         for (;;) {
             size_t lf = conn.in.find('\n');
             if (lf != std::string::npos) {
@@ -311,10 +318,18 @@ void ScriptedPop3Server::Run() {
                 failed = true;
                 break;
             }
-            Record(line);
             bool match = step.text.ends_with("*")
                              ? line.starts_with(std::string_view(step.text).substr(0, step.text.size() - 1))
                              : line == step.text;
+            if (!match && step.optional) {
+                putBack = std::move(line);
+                hasPutBack = true;
+                while (i + 1 < script_.steps.size() &&
+                       !(script_.steps[i + 1].kind == Pop3Step::Expect && !script_.steps[i + 1].optional))
+                    ++i;
+                break;
+            }
+            Record(line);
             if (!match) {
                 AddError("expected \"" + step.text + "\", the client sent \"" + line + "\"");
                 failed = true;
@@ -360,7 +375,8 @@ void ScriptedPop3Server::Run() {
     }
     // Whatever the client still pipelined is recorded too, for the test to see.
     std::string line;
-    while (conn.Open() && !conn.eof && conn.in.find('\n') != std::string::npos && readLine(line))
+    while (conn.Open() && !conn.eof && (hasPutBack || conn.in.find('\n') != std::string::npos) &&
+           readLine(line))
         Record(line);
     conn.Close();
     std::lock_guard lock(mutex_);

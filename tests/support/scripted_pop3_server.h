@@ -25,6 +25,10 @@ struct Pop3Step {
     bool bytewise = false; // Send: one byte per write, 2 ms apart
     int delayMs = 0;       // Send: wait this long first
     long cutAfter = -1;    // Send: send only this many bytes, then close the connection (-1: send all)
+    // Expect: the client may send something else instead. Then this step and every step up to the next Expect
+    // that is not optional are skipped, and that Expect gets the line (for commands a client may or may not
+    // pipeline ahead, each with its reply).
+    bool optional = false;
 };
 
 // A script is a list of steps. The server accepts the first connection before the first step. After the last
