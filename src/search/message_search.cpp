@@ -6,6 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include "bytes/ascii.h"
+#include "bytes/split_lines.h"
 #include "cli/params.h"
 #include "cli/quit.h"
 #include "search/mailbox.h"
@@ -16,29 +18,6 @@ int fetchLines(int maxSize) {
     if (lines > INT_MAX) return INT_MAX;
     if (lines < INT_MIN) return INT_MIN;
     return static_cast<int>(lines);
-}
-
-void splitTextLines(const std::string& text, Lines& lines) {
-    lines.clear();
-    const char* const base = text.data();
-    const std::size_t n = text.size();
-    std::size_t start = 0;
-    std::size_t lfPos = 0; // the next LF at or after start (n when none); looked up again only once passed
-    bool lfKnown = false;
-    while (start < n) {
-        // The nearer of the next CR and the next LF ends the line.
-        if (!lfKnown || lfPos < start) {
-            const void* lf = std::memchr(base + start, '\n', n - start);
-            lfPos = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - base) : n;
-            lfKnown = true;
-        }
-        const void* cr = std::memchr(base + start, '\r', lfPos - start);
-        const std::size_t end = cr ? static_cast<std::size_t>(static_cast<const char*>(cr) - base) : lfPos;
-        if (end == n) break;
-        lines.emplace_back(text, start, end - start);
-        start = end + ((base[end] == '\r' && end + 1 < n && base[end + 1] == '\n') ? 2 : 1);
-    }
-    if (start < n) lines.emplace_back(text, start, n - start);
 }
 
 void writeLine(std::FILE* out, std::string_view text) {
@@ -52,21 +31,13 @@ void writeHeaderSummary(const TMessHeader& header) {
     writeLine(stderr, "  subject:    " + header.Subject);
 }
 
-namespace {
-
-char foldAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-} // namespace
-
 bool containsFolded(std::string_view haystack, std::string_view needle) {
     if (needle.empty()) return true;
     if (haystack.size() < needle.size()) return false;
     // Candidates are the places of the needle's first byte in either case, found with memchr; only there is
     // the rest compared byte by byte.
-    const char lower = foldAscii(needle[0]);
-    const char upper = (lower >= 'a' && lower <= 'z') ? static_cast<char>(lower - 'a' + 'A') : lower;
+    const char lower = AsciiLower(needle[0]);
+    const char upper = AsciiUpper(lower);
     const char* const base = haystack.data();
     const std::size_t last = haystack.size() - needle.size(); // the last place the needle can start
     auto next = [&](char c, std::size_t from) {
@@ -79,7 +50,7 @@ bool containsFolded(std::string_view haystack, std::string_view needle) {
     while (atLower != std::string_view::npos || atUpper != std::string_view::npos) {
         const std::size_t at = std::min(atLower, atUpper);
         std::size_t k = 1;
-        while (k < needle.size() && foldAscii(base[at + k]) == foldAscii(needle[k]))
+        while (k < needle.size() && AsciiLower(base[at + k]) == AsciiLower(needle[k]))
             ++k;
         if (k == needle.size()) return true;
         if (at == atLower)

@@ -38,10 +38,6 @@ bool messageMatches(TMimeMess& mess, const TSearchCriteria& criteria, Lines& tex
 // there is no text leaf.
 bool findTextPart(TMimePart& part, Lines& lines);
 
-// Splits decoded text into lines at CR LF, a lone CR or a lone LF; text after the last line end is a line
-// too.
-void splitTextLines(const std::string& text, Lines& lines);
-
 // Writes text and a line break to out, byte for byte (header values may hold any byte).
 void writeLine(std::FILE* out, std::string_view text);
 

@@ -6,11 +6,13 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "bytes/split_lines.h"
 #include "mime/mime_message.h"
 #include "search/message_search.h"
 #include "search/view_delete.h"
 
-TEST(SplitTextLines, EveryLineEndKindAndTheLastLine) {
+// The splitting findTextPart applies to the decoded text.
+TEST(SplitLines, EveryLineEndKindAndTheLastLine) {
     struct Case {
         std::string text;
         Lines expected;
@@ -25,7 +27,7 @@ TEST(SplitTextLines, EveryLineEndKindAndTheLastLine) {
     };
     for (const Case& c : cases) {
         Lines lines{"stale"};
-        splitTextLines(c.text, lines);
+        SplitLines(c.text, lines);
         EXPECT_EQ(lines, c.expected) << c.text;
     }
 }
@@ -70,7 +72,7 @@ TEST(FormatViewDate, LocaleFormatsAndMidnight) {
 namespace {
 Lines messageLines(const std::string& text) {
     Lines lines;
-    splitTextLines(text, lines);
+    SplitLines(text, lines);
     return lines;
 }
 } // namespace
