@@ -61,6 +61,26 @@ std::string TReadAhead::Take() {
     return result;
 }
 
+std::string TReadAhead::TakeFront(size_t n, size_t skip) {
+    n = std::min(n, size());
+    skip = std::min(skip, size() - n);
+    std::string front;
+    const size_t rest = size() - n - skip;
+    if (pos_ == 0 && n > rest && n >= kStealAtLeast) {
+        std::string remainder(buf_, n + skip, rest);
+        front.swap(buf_);
+        front.resize(n);
+        // The buffer grew by doubling; a line that keeps up to twice its size alive would be held twice after
+        // all.
+        if (front.capacity() - n > n / 8) front.shrink_to_fit();
+        buf_.swap(remainder);
+    } else {
+        front.assign(buf_, pos_, n);
+        Consume(n + skip);
+    }
+    return front;
+}
+
 // --- TCustomSSL / TSSLNone ---
 
 void TCustomSSL::NotCompiled() {
@@ -557,8 +577,7 @@ std::string TTCPBlockSocket::ReceiveUntil(int32_t timeout, std::string_view term
                 LastErrorCode = WSAENOBUFS;
                 break;
             }
-            std::string line(data.substr(0, pos));
-            ReadAhead.Consume(pos + termLength);
+            std::string line = ReadAhead.TakeFront(pos, termLength);
             SawLoneCr = loneCr;
             SawLoneLf = loneLf;
             ReportError();

@@ -32,8 +32,12 @@ class TReadAhead {
     void Append(std::string_view data);
     void Consume(size_t n); // drops n bytes from the front
     std::string Take();     // the whole content; the buffer becomes empty
+    // The first n bytes, then drops `skip` more (a line and its terminator). A line that is most of the
+    // buffer takes the buffer itself, and only the rest is copied, so a huge line is never held twice.
+    std::string TakeFront(size_t n, size_t skip);
 
   private:
+    static constexpr size_t kStealAtLeast = 64 * 1024; // shorter lines are copied: cheaper than a new buffer
     std::string buf_;
     size_t pos_ = 0;
 };

@@ -53,9 +53,15 @@ TEST(ReceiveLine, LineEndsInEveryFormAndSplitAcrossReads) {
         {"lone cr then crlf is an empty line", true, {"a\r", "\r\n"}, {"a", ""}},
         {"line in three reads", true, {"ab", "c\r", "\nd\n"}, {"abc", "d"}},
         {"empty lines", true, {"\r\n\r\nx\r\n"}, {"", "", "x"}},
-        {"long lines past the scan window", true,
+        {"long lines past the scan window",
+         true,
          {std::string(5000, 'x') + "\r" + std::string(9000, 'y') + "\n" + std::string(4095, 'z') + "\r\nw\n"},
          {std::string(5000, 'x'), std::string(9000, 'y'), std::string(4095, 'z'), "w"}},
+        // A line that is most of the read-ahead takes its buffer; the bytes after it must survive that.
+        {"huge line, its terminator split, then more",
+         true,
+         {std::string(300000, 'h') + "\r", "\nnext\r\n", std::string(70000, 'i') + "\nj\n"},
+         {std::string(300000, 'h'), "next", std::string(70000, 'i'), "j"}},
         {"cr lf split without conversion", false, {"a\r", "\nb\r\n"}, {"a", "b"}},
         {"bare lf kept without conversion", false, {"a\nb\r\n"}, {"a\nb"}},
     };
