@@ -61,14 +61,13 @@ std::string TReadAhead::Take() {
     return result;
 }
 
-std::string TReadAhead::TakeFront(size_t n, size_t skip) {
+void TReadAhead::TakeFront(std::string& front, size_t n, size_t skip) {
     n = std::min(n, size());
     skip = std::min(skip, size() - n);
-    std::string front;
     const size_t rest = size() - n - skip;
     if (pos_ == 0 && n > rest && n >= kStealAtLeast) {
         std::string remainder(buf_, n + skip, rest);
-        front.swap(buf_);
+        front = std::move(buf_);
         front.resize(n);
         // The buffer grew by doubling; a line that keeps up to twice its size alive would be held twice after
         // all.
@@ -78,7 +77,6 @@ std::string TReadAhead::TakeFront(size_t n, size_t skip) {
         front.assign(buf_, pos_, n);
         Consume(n + skip);
     }
-    return front;
 }
 
 // --- TCustomSSL / TSSLNone ---
@@ -528,10 +526,17 @@ size_t FindLineEnd(std::string_view data, size_t from) {
 } // namespace
 
 std::string TTCPBlockSocket::ReceiveUntil(int32_t timeout, std::string_view terminator) {
+    std::string text;
+    ReceiveUntilInto(text, timeout, terminator);
+    return text;
+}
+
+bool TTCPBlockSocket::ReceiveUntilInto(std::string& out, int32_t timeout, std::string_view terminator) {
     ClearLastError();
+    out.clear();
     if (terminator.empty()) {
         ReportError();
-        return {};
+        return false;
     }
     const bool lineMode = ConvertLineEnd && terminator == "\r\n";
     const size_t limit = static_cast<size_t>(MaxLineLength > 0 ? std::min(MaxLineLength, kLineLengthCeiling)
@@ -548,7 +553,9 @@ std::string TTCPBlockSocket::ReceiveUntil(int32_t timeout, std::string_view term
         SawLoneLf = false;
     }
 
-    const auto start = Clock::now();
+    // The clock is read only when the time-out covers the whole read: a line read is often no more than a
+    // scan of ReadAhead.
+    const auto start = InterPacketTimeout ? Clock::time_point() : Clock::now();
     size_t scanned = 0; // bytes of ReadAhead already searched without finding a terminator
     for (;;) {
         const std::string_view data = ReadAhead.view();
@@ -577,11 +584,11 @@ std::string TTCPBlockSocket::ReceiveUntil(int32_t timeout, std::string_view term
                 LastErrorCode = WSAENOBUFS;
                 break;
             }
-            std::string line = ReadAhead.TakeFront(pos, termLength);
+            ReadAhead.TakeFront(out, pos, termLength);
             SawLoneCr = loneCr;
             SawLoneLf = loneLf;
             ReportError();
-            return line;
+            return true;
         }
         // No terminator: a text that already exceeds the limit (with room for a terminator split across
         // reads) can never become an acceptable line.
@@ -606,13 +613,17 @@ std::string TTCPBlockSocket::ReceiveUntil(int32_t timeout, std::string_view term
         ReadAhead.Append(chunk);
     }
     ReportError();
-    return {};
+    return false;
 }
 
 std::string TTCPBlockSocket::ReceiveLine(int32_t timeout) {
-    std::string line = ReceiveUntil(timeout, "\r\n");
-    if (LastErrorCode != 0) return {};
+    std::string line;
+    ReceiveLineInto(line, timeout);
     return line;
+}
+
+bool TTCPBlockSocket::ReceiveLineInto(std::string& line, int32_t timeout) {
+    return ReceiveUntilInto(line, timeout, "\r\n");
 }
 
 void TTCPBlockSocket::DrainInput() {

@@ -32,9 +32,10 @@ class TReadAhead {
     void Append(std::string_view data);
     void Consume(size_t n); // drops n bytes from the front
     std::string Take();     // the whole content; the buffer becomes empty
-    // The first n bytes, then drops `skip` more (a line and its terminator). A line that is most of the
-    // buffer takes the buffer itself, and only the rest is copied, so a huge line is never held twice.
-    std::string TakeFront(size_t n, size_t skip);
+    // The first n bytes into front (its buffer reused), then drops `skip` more (a line and its terminator).
+    // A line that is most of the buffer takes the buffer itself, and only the rest is copied, so a huge line
+    // is never held twice.
+    void TakeFront(std::string& front, size_t n, size_t skip);
 
   private:
     static constexpr size_t kStealAtLeast = 64 * 1024; // shorter lines are copied: cheaper than a new buffer
@@ -141,6 +142,9 @@ class TTCPBlockSocket {
     std::string ReceiveUntil(int32_t timeout, std::string_view terminator);
     // ReceiveUntil(timeout, CR LF); empty unless LastErrorCode is 0.
     std::string ReceiveLine(int32_t timeout);
+    // ReceiveLine into line, reusing its buffer (a reader of many lines allocates nothing per line); true
+    // when LastErrorCode is 0, else line is empty.
+    bool ReceiveLineInto(std::string& line, int32_t timeout);
 
     // Bytes readable without blocking (TLS: decrypted bytes first), at most 65536.
     int32_t PendingByteCount();
@@ -203,4 +207,5 @@ class TTCPBlockSocket {
     int PollHandle(short events, int32_t timeout);
     int32_t ReadOnce(void* buffer, int32_t length);
     std::string ReadNetworkChunk(int32_t timeout);
+    bool ReceiveUntilInto(std::string& out, int32_t timeout, std::string_view terminator);
 };

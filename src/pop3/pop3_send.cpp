@@ -17,16 +17,36 @@ TPOP3Send::TPOP3Send() : sock_(std::make_unique<TTCPBlockSocket>()) {
 
 TPOP3Send::~TPOP3Send() = default;
 
+namespace {
+
+// What RecycleLines keeps: enough buffers for the lines of a long TOP reply, none of a long line's size.
+constexpr size_t kSpareLines = 1024;
+constexpr size_t kSpareLineCapacity = 1024;
+
+} // namespace
+
+void TPOP3Send::RecycleLines(Lines& used) {
+    static const size_t inPlace = std::string().capacity(); // a string this short has no buffer of its own
+    for (std::string& line : used)
+        if (spare_.size() < kSpareLines && line.capacity() > inPlace && line.capacity() <= kSpareLineCapacity)
+            spare_.push_back(std::move(line));
+    used.clear();
+}
+
 int32_t TPOP3Send::ReadReply(bool full) {
-    fullResult_.clear();
+    RecycleLines(fullResult_);
     resultString_ = sock_->ReceiveLine(Timeout);
     int32_t verdict = ReplyVerdict(resultString_);
     bool tooLong = false;
     if (full && verdict == 1) {
         size_t held = 0;
         for (;;) {
-            std::string line = sock_->ReceiveLine(Timeout);
-            if (sock_->LastErrorCode != 0) {
+            std::string line;
+            if (!spare_.empty()) {
+                line = std::move(spare_.back());
+                spare_.pop_back();
+            }
+            if (!sock_->ReceiveLineInto(line, Timeout)) {
                 fullResult_.emplace_back(); // a cut-off body ends with one empty entry
                 break;
             }
@@ -68,7 +88,7 @@ bool TPOP3Send::SendCommand(const std::string& command, bool full) {
 
 void TPOP3Send::TakeFullResult(Lines& into) {
     into.swap(fullResult_);
-    fullResult_.clear();
+    RecycleLines(fullResult_);
 }
 
 bool TPOP3Send::OpenConnection() {
@@ -194,7 +214,9 @@ bool TPOP3Send::FetchTopPipelined(const std::vector<int32_t>& numbers, int32_t l
                                   const std::function<bool(size_t)>& handle) {
     const size_t count = numbers.size();
     const size_t cap = std::max<size_t>(window.Max, 1);
-    const std::string tail = " " + std::to_string(lines) + "\r\n";
+    std::string tail = " "; // " lines" CR LF, the end of every command
+    tail += std::to_string(lines);
+    tail += "\r\n";
     std::string batch;
     size_t sent = 0;
     for (size_t handled = 0; handled < count; ++handled) {

@@ -99,6 +99,9 @@ class TPOP3Send : public TProtocolClient {
     // Hands the lines of FullResult to the caller without copying them: they replace the content of into,
     // and FullResult is left empty.
     void TakeFullResult(Lines& into);
+    // Takes back the buffers of lines the caller is done with, to fill the lines of later replies without
+    // allocating (a bounded number of short ones is kept); used is left empty.
+    void RecycleLines(Lines& used);
     int32_t StatCount() const { return statCount_; }            // always 0
     int32_t StatSize() const { return statSize_; }              // always 0
     int32_t ListSize() const { return listSize_; }              // always 0
@@ -131,4 +134,5 @@ class TPOP3Send : public TProtocolClient {
     std::string timeStamp_;
     Lines capabilityList_;
     bool pipelining_ = false;
+    Lines spare_; // line buffers to reuse (RecycleLines)
 };

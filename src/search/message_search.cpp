@@ -139,6 +139,7 @@ void findMessages() {
     // Replies come in listing order; each is judged as soon as it is read. Returning false stops the walk.
     auto judge = [&](std::size_t i) {
         if (params.verbose) writeLine(stderr, "Processing msg " + msgNumbers[i] + " (" + msgUids[i] + "): ");
+        pop->RecycleLines(mess.Lines()); // the previous message's lines, for the next replies
         mess.Reset();
         pop->TakeFullResult(mess.Lines());
         if (!messageMatches(mess, criteria, textLines)) return true;
