@@ -36,6 +36,24 @@ std::size_t UnitWidth(TMimeChar charset) {
     return 1;
 }
 
+// Bytes the iconv decoding of charset skips at a time past input it refuses: one code unit.
+std::size_t IconvInputUnit(TMimeChar charset) {
+    switch (charset) {
+    case UCS_2:
+    case UCS_2LE:
+    case UTF_16:
+    case UTF_16LE:
+        return 2;
+    case UCS_4:
+    case UCS_4LE:
+    case UTF_32:
+    case UTF_32LE:
+        return 4;
+    default:
+        return 1;
+    }
+}
+
 bool IsUtf7Digit(unsigned char c, bool modified) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
            c == (modified ? ',' : '/');
@@ -307,21 +325,21 @@ std::string ConvertCharsetCore(std::string_view text, TMimeChar from, TMimeChar 
     const std::string fromName = CharsetName(from);
     const std::string toName = CharsetName(to);
 
+    // No "//IGNORE" on either descriptor: the library's ignore mode overruns the input of some stateful
+    // decoders, so IconvConvert skips what a converter refuses itself.
     std::string intermediate;
-    TIconvDescriptor descriptor = iconvCache.Get("UCS-2BE//IGNORE", fromName);
-    if (descriptor != kNoIconv)
-        IconvConvert(descriptor, text, intermediate);
-    else
+    if (!IconvConvert(iconvCache.Get("UCS-2BE", fromName), text, intermediate, IconvInputUnit(from)))
         intermediate = ToUcs2(text, from);
 
     std::string result;
-    descriptor = iconvCache.Get(toName + (transliterate ? "//IGNORE//TRANSLIT" : "//IGNORE"), "UCS-2BE");
-    if (descriptor != kNoIconv) {
-        // A UTF-7 encoder may leave a base64 run open at the end: a trailing "-" closes it, and is cut again.
-        if (to == UTF_7) intermediate.append("\0-", 2);
-        IconvConvert(descriptor, intermediate, result, 2);
+    TIconvDescriptor descriptor = iconvCache.Get(transliterate ? toName + "//TRANSLIT" : toName, "UCS-2BE");
+    // A UTF-7 encoder may leave a base64 run open at the end: a trailing "-" closes it, and is cut again.
+    const bool closeUtf7 = descriptor != kNoIconv && to == UTF_7;
+    if (closeUtf7) intermediate.append("\0-", 2);
+    if (descriptor != kNoIconv && IconvConvert(descriptor, intermediate, result, 2)) {
         if (to == UTF_7 && !result.empty()) result.pop_back();
     } else {
+        if (closeUtf7) intermediate.resize(intermediate.size() - 2);
         result = FromUcs2(intermediate, to, transliterate);
     }
     return result;

@@ -43,14 +43,15 @@ TIconvDescriptor IconvOpen(const std::string& tocode, const std::string& fromcod
     return iconv_open(tocode.c_str(), fromcode.c_str());
 }
 
-void IconvConvert(TIconvDescriptor descriptor, std::string_view input, std::string& output,
+bool IconvConvert(TIconvDescriptor descriptor, std::string_view input, std::string& output,
                   std::size_t inputUnit) {
     output.clear();
-    if (descriptor == kNoIconv || !LoadIconv()) return;
+    if (descriptor == kNoIconv || !LoadIconv()) return false;
     if (inputUnit == 0) inputUnit = 1;
 
     // POSIX declares the input pointer non-const; iconv only reads through it.
-    char* in = const_cast<char*>(input.data());
+    char* const inBegin = const_cast<char*>(input.data());
+    char* in = inBegin;
     std::size_t inLeft = input.size();
     // Converted in pieces through a fixed buffer and appended, so the output grows to exactly what the
     // conversion produced (however much longer than the input) without zero-filling a size guessed up front.
@@ -66,6 +67,14 @@ void IconvConvert(TIconvDescriptor descriptor, std::string_view input, std::stri
         const std::size_t rc = flushing ? iconv(descriptor, nullptr, nullptr, &out, &outLeft)
                                         : iconv(descriptor, &in, &inLeft, &out, &outLeft);
         const int error = errno;
+        // The library's word on what it took and wrote is checked before anything is used: a converter
+        // that claims more input than it was given, or output beyond the buffer, is not trusted again for
+        // this text.
+        if (inLeft > inBefore || outLeft > sizeof chunk || out != chunk + (sizeof chunk - outLeft) ||
+            in != inBegin + (input.size() - inLeft)) {
+            output.clear();
+            return false;
+        }
         const std::size_t produced = sizeof chunk - outLeft;
         output.append(chunk, produced);
         if (rc != static_cast<std::size_t>(-1)) {
@@ -78,14 +87,16 @@ void IconvConvert(TIconvDescriptor descriptor, std::string_view input, std::stri
         const bool progress = inLeft != inBefore || produced != 0;
         if (progress) continue;
         if (error == EILSEQ) {
-            // //IGNORE normally steps over bad input itself; when a call stalls on it, skip one unit.
+            // Input the converter cannot take (or a character the target lacks): skip one unit.
             const std::size_t skip = inLeft < inputUnit ? inLeft : inputUnit;
             in += skip;
             inLeft -= skip;
         } else {
-            inLeft = 0; // EINVAL: an incomplete sequence at the end is dropped
+            in += inLeft; // EINVAL: an incomplete sequence at the end is dropped
+            inLeft = 0;
         }
     }
+    return true;
 }
 
 void IconvClose(TIconvDescriptor& descriptor) {

@@ -26,10 +26,13 @@ bool IconvDisabled();
 TIconvDescriptor IconvOpen(const std::string& tocode, const std::string& fromcode);
 
 // Converts the whole input with the descriptor into output (replacing its content). The output grows as
-// needed, so nothing is lost to a short buffer; unconvertible input is skipped (inputUnit bytes at a time
-// when iconv itself cannot step over it) and an incomplete sequence at the end is dropped. Without a
-// descriptor or without iconv the output is empty.
-void IconvConvert(TIconvDescriptor descriptor, std::string_view input, std::string& output,
+// needed, so nothing is lost to a short buffer; input the converter refuses is skipped inputUnit bytes at a
+// time and an incomplete sequence at the end is dropped. Open descriptors without "//IGNORE": the C
+// library's ignore mode misreports what it consumed for some stateful charsets (it reads past the end of
+// the input), so invalid input is skipped here instead. False, with an empty output, without a descriptor,
+// without iconv, or when the library reports taking more input or giving more output than exists; the
+// caller then converts without iconv.
+bool IconvConvert(TIconvDescriptor descriptor, std::string_view input, std::string& output,
                   std::size_t inputUnit = 1);
 
 // Closes the descriptor (nothing for kNoIconv) and sets it to kNoIconv.
