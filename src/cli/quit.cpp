@@ -36,6 +36,8 @@ constexpr const char* exitMessages[maxExitCode + 1] = {
     "--login parameters wrong. Use -h for help.",
 };
 
+TQuitHandler quitHandler = nullptr;
+
 void writeErr(const std::string& s) {
     std::fwrite(s.data(), 1, s.size(), stderr);
 }
@@ -53,5 +55,10 @@ void quit(int code, const std::string& text) {
     writeErr(message + "\n\n");
     if (params.verbose) writeErr("  Exiting with exitcode set to " + std::to_string(code) + "\n");
     std::fflush(stderr);
+    if (quitHandler != nullptr) quitHandler(code);
     std::exit(code);
+}
+
+void setQuitHandler(TQuitHandler handler) {
+    quitHandler = handler;
 }
