@@ -5,11 +5,19 @@
 
 #include "cli/params.h"
 #include "cli/quit.h"
+#include "mime/charset/control_escape.h"
 #include "strutil/strutil.h"
 
 std::unique_ptr<TPOP3Send> pop;
 Lines msgNumbers;
 Lines msgUids;
+
+bool isValidUid(std::string_view uid) {
+    if (uid.empty() || uid.size() > 70) return false;
+    for (const char c : uid)
+        if (c < 0x21 || c > 0x7E) return false;
+    return true;
+}
 
 void openMailbox() {
     if (params.verbose) std::fputs("Opening mailbox...\n", stderr);
@@ -41,7 +49,7 @@ void getMessageList() {
     std::vector<std::string> fields;
     for (const std::string& line : pop->FullResult()) {
         str_delimit_TSL(line, " ", "", fields);
-        if (fields.size() != 2) quit(20, line);
+        if (fields.size() != 2 || !isValidUid(fields[1])) quit(20, EscapeControlChars(line, SystemCharset()));
         msgNumbers.push_back(fields[0]);
         msgUids.push_back(fields[1]);
     }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <string_view>
 
 #include "mime/basic/lines.h"
 #include "pop3/pop3_send.h"
@@ -19,5 +20,10 @@ extern Lines msgUids;
 void openMailbox();
 
 // Reads the UIDL listing into msgNumbers and msgUids. quit(12) when UIDL fails, quit(20) on a line that
-// does not hold exactly two fields.
+// does not hold exactly two fields or whose UID is not valid (the line is quoted with its control characters
+// escaped).
 void getMessageList();
+
+// A UID as POP3 defines it: 1 to 70 characters in the range 0x21-0x7E.
+bool isValidUid(std::string_view uid);
+

@@ -4,12 +4,14 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <unistd.h>
 #include <vector>
 
 #include "bytes/ascii.h"
 #include "bytes/split_lines.h"
 #include "cli/params.h"
 #include "cli/quit.h"
+#include "mime/charset/control_escape.h"
 #include "search/mailbox.h"
 #include "strutil/strutil.h"
 
@@ -21,7 +23,16 @@ int fetchLines(int maxSize) {
 }
 
 void writeLine(std::FILE* out, std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(), out);
+    // Standard error always quotes server or message text; standard output only when a terminal shows it,
+    // so that a pipe or a file gets the bytes unchanged.
+    static const bool stdoutIsTerminal = ::isatty(STDOUT_FILENO) == 1;
+    if (out == stderr || (out == stdout && stdoutIsTerminal)) {
+        static const TMimeChar charset = SystemCharset();
+        const std::string shown = EscapeControlChars(text, charset);
+        std::fwrite(shown.data(), 1, shown.size(), out);
+    } else {
+        std::fwrite(text.data(), 1, text.size(), out);
+    }
     std::fputc('\n', out);
 }
 

@@ -38,7 +38,8 @@ bool messageMatches(TMimeMess& mess, const TSearchCriteria& criteria, Lines& tex
 // there is no text leaf.
 bool findTextPart(TMimePart& part, Lines& lines);
 
-// Writes text and a line break to out, byte for byte (header values may hold any byte).
+// Writes text and a line break to out. Control characters are escaped (EscapeControlChars in the system
+// charset) on standard error, and on standard output when it is a terminal; otherwise byte for byte.
 void writeLine(std::FILE* out, std::string_view text);
 
 // The verbose "from/to/subject" lines of one message on standard error (the first To recipient, or nothing).

@@ -94,6 +94,11 @@ TEST(ScriptedFind, MailboxSessionFailures) {
          "\nPOP UIDL command returned something unexpected: 1  abc\n\n"},
         {"+OK\r\nUIDL\r\nTOP\r\n.\r\n", "+OK\r\n17\r\n.\r\n", 20,
          "\nPOP UIDL command returned something unexpected: 17\n\n"},
+        // A UID is 1 to 70 characters of 0x21-0x7E; the quoted line shows control bytes escaped.
+        {"+OK\r\nUIDL\r\nTOP\r\n.\r\n", "+OK\r\n1 a\x1b]0;x\x07\x7f\r\n.\r\n", 20,
+         "\nPOP UIDL command returned something unexpected: 1 a\\x1b]0;x\\x07\\x7f\n\n"},
+        {"+OK\r\nUIDL\r\nTOP\r\n.\r\n", "+OK\r\n1 " + std::string(71, 'u') + "\r\n.\r\n", 20,
+         "\nPOP UIDL command returned something unexpected: 1 " + std::string(71, 'u') + "\n\n"},
     };
     for (const Case& c : cases) {
         std::vector<Pop3Step> steps = {send("+OK ready\r\n"), expect("CAPA"),  send("+OK\r\n.\r\n"),
@@ -166,6 +171,32 @@ TEST(ScriptedView, UidDifferingOnlyInCaseIsNotFound) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err, kNoMatch);
     EXPECT_FALSE(sent(received(server), "TOP 1 125"));
+}
+
+// Control characters of the decoded text are escaped only for a terminal; a pipe gets today's bytes.
+TEST(ScriptedView, ControlCharactersAreEscapedOnATerminalOnly) {
+    REQUIRE_PORT_110();
+    struct Case {
+        bool terminal;
+        std::string out;
+    } cases[] = {
+        {true, "From: a@example.com\nTo: b@example.com\nSubject: a\\x1b]0;t\\x07b\nDate: \n\n"
+               "x\\x1b[2Jy\tz\\xc2\\x9b\\x7f\n"},
+        {false, "From: a@example.com\nTo: b@example.com\nSubject: a\x1b]0;t\x07"
+                "b\nDate: \n\nx\x1b[2Jy\tz\xc2\x9b\x7f\n"},
+    };
+    for (const Case& c : cases) {
+        Pop3Script script;
+        script.steps = loginSteps({"u1"}, false);
+        append(script, transcript("view_control_characters.txt"));
+        ScriptedPop3Server server(script, at("127.0.0.35"));
+        RunOptions options;
+        options.stdoutTerminal = c.terminal;
+        options.childSetUp = [] { ::setenv("LC_ALL", "C.UTF-8", 1); };
+        RunResult r = runMaildig({"-l", "127.0.0.35,tester,secret", "-v", "u1"}, options);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.out, c.out) << (c.terminal ? "terminal" : "pipe");
+    }
 }
 
 TEST(ScriptedLogin, PlainTextServerOnAnotherPortFailsTheTlsStart) {

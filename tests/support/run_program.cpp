@@ -9,7 +9,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -17,6 +19,17 @@ namespace {
 struct Pipe {
     int fd[2] = {-1, -1};
     bool open() { return ::pipe2(fd, O_CLOEXEC) == 0; }
+    // A pseudo-terminal in raw mode instead of a pipe: fd[0] the master, fd[1] the slave end.
+    bool openTerminal() {
+        if (::openpty(&fd[0], &fd[1], nullptr, nullptr, nullptr) != 0) return false;
+        termios mode{};
+        ::tcgetattr(fd[1], &mode);
+        ::cfmakeraw(&mode);
+        ::tcsetattr(fd[1], TCSANOW, &mode);
+        ::fcntl(fd[0], F_SETFD, FD_CLOEXEC);
+        ::fcntl(fd[1], F_SETFD, FD_CLOEXEC);
+        return true;
+    }
     void closeEnd(int i) {
         if (fd[i] >= 0) ::close(fd[i]);
         fd[i] = -1;
@@ -96,7 +109,7 @@ RunResult collect(pid_t pid, Pipe& in, Pipe& out, Pipe& err, const RunOptions& o
 
 template <typename ChildBody> RunResult runForked(const RunOptions& options, ChildBody body) {
     Pipe in, out, err;
-    if (!in.open() || !out.open() || !err.open()) {
+    if (!in.open() || !(options.stdoutTerminal ? out.openTerminal() : out.open()) || !err.open()) {
         in.closeBoth();
         out.closeBoth();
         err.closeBoth();

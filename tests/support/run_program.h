@@ -11,6 +11,7 @@ struct RunOptions {
     std::string workDir;              // working directory of the child; empty keeps the current one
     int timeoutSeconds = 60;          // the child is killed (SIGKILL) when it runs longer
     std::function<void()> childSetUp; // runs in the child just before exec or body (limits, environment)
+    bool stdoutTerminal = false;      // standard output is a pseudo-terminal (raw: bytes arrive as written)
 };
 
 struct RunResult {
