@@ -483,8 +483,34 @@ std::string TTCPBlockSocket::ReadNetworkChunk(int32_t timeout) {
     std::string data(static_cast<size_t>(size), '\0');
     const int32_t n = ReadOnce(data.data(), size);
     if (n <= 0) return {};
+    if (TransferTooSlow(static_cast<size_t>(n))) {
+        LastErrorCode = WSAETIMEDOUT;
+        return {};
+    }
     data.resize(static_cast<size_t>(n));
     return data;
+}
+
+void TTCPBlockSocket::BeginTransfer() {
+    transferBound_ = TrickleWindowMs > 0;
+    windowStart_ = Clock::now();
+    windowIndex_ = 0;
+    windowBytes_ = 0;
+}
+
+bool TTCPBlockSocket::TransferTooSlow(size_t received) {
+    if (!transferBound_) return false;
+    const auto window = std::chrono::milliseconds(TrickleWindowMs);
+    const auto now = Clock::now();
+    // Close every window that has ended; bytes arriving now belong to the window they arrive in.
+    while (now - windowStart_ >= window) {
+        if (windowIndex_ > 0 && windowBytes_ < TrickleMinBytes) return true;
+        windowStart_ += window;
+        ++windowIndex_;
+        windowBytes_ = 0;
+    }
+    windowBytes_ += static_cast<int64_t>(received);
+    return false;
 }
 
 void TTCPBlockSocket::ApplyLineEndFlags(std::string& chunk) {
@@ -647,6 +673,7 @@ void TTCPBlockSocket::CloseConnection() {
 }
 
 void TTCPBlockSocket::DropSocket() {
+    transferBound_ = false;
     tls_->ReleaseSession();
     if (handle_ != -1) ::close(handle_);
     handle_ = -1;

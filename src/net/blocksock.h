@@ -2,6 +2,7 @@
 // instead of exceptions, and the TLS plug-in point (TCustomSSL, with TSSLNone when no TLS library is loaded).
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -168,8 +169,16 @@ class TTCPBlockSocket {
     // Replaces the plug-in (closes any TLS session of the old one first).
     void SetTls(std::unique_ptr<TCustomSSL> plugin);
 
+    // Starts the bound of one transfer (a whole reply) that keeps trickling in, such as a server sending one
+    // byte just inside each time-out: from here on time is cut into windows of TrickleWindowMs, and after
+    // the first window, a window in which fewer than TrickleMinBytes arrived ends the read as a time-out
+    // would (10060). A window of 0 turns the bound off.
+    void BeginTransfer();
+
     // Settings.
     void* Owner = nullptr;
+    int32_t TrickleWindowMs = 60000;
+    int32_t TrickleMinBytes = 1024;
     int32_t MaxLineLength = 0; // 0 = only the built-in ceiling kLineLengthCeiling applies
     bool ConvertLineEnd = false;
     TSocketFamily Family = SF_Any;
@@ -196,6 +205,12 @@ class TTCPBlockSocket {
     int rcvTimeoutSet_ = -2;        // the SO_RCVTIMEO last put on the handle (ms), -2 = not set
     bool plainTrafficSeen_ = false; // a plain-text send or receive happened on this connection
     std::unique_ptr<TCustomSSL> tls_;
+    // The trickle bound of the current transfer (BeginTransfer).
+    bool transferBound_ = false;
+    std::chrono::steady_clock::time_point windowStart_;
+    int64_t windowIndex_ = 0;
+    int64_t windowBytes_ = 0;
+    bool TransferTooSlow(size_t received);
 
     void ReportError();
     void SetErrno(int err);

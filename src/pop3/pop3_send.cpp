@@ -35,6 +35,7 @@ void TPOP3Send::RecycleLines(Lines& used) {
 
 int32_t TPOP3Send::ReadReply(bool full) {
     RecycleLines(fullResult_);
+    sock_->BeginTransfer();
     resultString_ = sock_->ReceiveLine(Timeout);
     int32_t verdict = ReplyVerdict(resultString_);
     bool tooLong = false;

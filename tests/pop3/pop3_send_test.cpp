@@ -511,6 +511,23 @@ TEST_F(Pop3Client, SilentServerTimesOut) {
     EXPECT_LT(ms, 5000);
 }
 
+// A reply trickling in one byte at a time never lets the per-wait time-out fire; the transfer bound ends it
+// (windows scaled down from 60 s to 200 ms: 500 bytes/s against at least 1024 bytes per window).
+TEST_F(Pop3Client, TricklingReplyIsAbandonedAfterTheBound) {
+    ScriptedPop3Server server("S: +OK hi\nC: TOP 1 10\n-- bytewise\nS: +OK\nS: " + std::string(3000, 'x') +
+                              "\nS: .\n");
+    TPOP3Send pop;
+    Connect(pop, server);
+    pop.Sock().TrickleWindowMs = 200;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(pop.FetchTop(1, 10));
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+                  .count();
+    EXPECT_EQ(pop.Sock().LastErrorCode, 10060);
+    EXPECT_GE(ms, 400);  // the first window is never judged
+    EXPECT_LT(ms, 2000); // the whole reply would take 6 s
+}
+
 // A body cut off by a time-out: its late rest (and a stale "+OK") must not be read as the next reply.
 TEST_F(Pop3Client, LateRestOfACutReplyIsNotTakenForTheNextOne) {
     ScriptedPop3Server server("S: +OK hi\nC: TOP 1 10\nS: +OK\nS: Subject: a\n-- delay 800\nS: rest\nS: .\n"
