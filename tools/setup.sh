@@ -7,7 +7,8 @@ SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
 packages=(build-essential cmake pkg-config libssl-dev openssl libgtest-dev libgmock-dev googletest
-          libbenchmark-dev dovecot-core dovecot-pop3d python3 clang-format time)
+          libbenchmark-dev dovecot-core dovecot-pop3d python3 clang-format time
+          clang libclang-rt-14-dev)
 
 missing=()
 for p in "${packages[@]}"; do

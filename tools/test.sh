@@ -21,4 +21,11 @@ echo "== sanitizer build (ASan + UBSan) =="
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_build build-asan -DMAILDIG_SANITIZE=ON -DMAILDIG_BENCH=OFF
 
+# ---- fuzz smoke runs --------------------------------------------------------------------------------------
+# Every fuzz target for a few seconds over its corpus (clang, libFuzzer + ASan + UBSan, in build-fuzz), so that
+# the targets keep building and the parsers stay alive on hostile input. Long runs: tools/fuzz.sh SECONDS.
+echo "== fuzz smoke runs =="
+bash tools/fuzz.sh "${MAILDIG_FUZZ_SECONDS:-8}" || status=1
+# ---- end of fuzz smoke runs -------------------------------------------------------------------------------
+
 exit $status
