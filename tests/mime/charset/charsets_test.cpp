@@ -1,5 +1,6 @@
 // Charset names, the alias table, code pages and the charset of the user's locale.
 #include "mime/charset/charsets.h"
+#include "mime/charset/control_escape.h"
 
 #include <gtest/gtest.h>
 
@@ -128,4 +129,21 @@ TEST(SystemCharset, UnconfiguredAndUtf8LocalesGiveUtf8) {
         ScopedLcAll scoped(locale);
         EXPECT_EQ(SystemCharset(), UTF_8) << "LC_ALL=" << locale;
     }
+}
+
+TEST(EscapeControlChars, EscapesC0DelAndTheC1OfTheCharsetOnly) {
+    struct Case {
+        std::string text;
+        TMimeChar charset;
+        std::string expected;
+    } cases[] = {
+        {"a\x1b[1mb\tc\r\x7f\\", UTF_8, "a\\x1b[1mb\tc\\x0d\\x7f\\"},
+        {"\xc2\x9b\xc2\xa0\xe2\x82\xac\xc2", UTF_8, "\\xc2\\x9b\xc2\xa0\xe2\x82\xac\xc2"},
+        {"\x9b\xa0", ISO_8859_1, "\\x9b\xa0"},
+        {"\x9b\xa0", ISO_8859_2, "\\x9b\xa0"},
+        {"\x80\x9b", CP1252, "\x80\x9b"}, // the euro sign and a closing angle quote
+        {std::string("\0", 1), UTF_8, "\\x00"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(EscapeControlChars(c.text, c.charset), c.expected) << CharsetName(c.charset);
 }
