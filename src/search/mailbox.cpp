@@ -14,7 +14,7 @@ Lines msgUids;
 
 bool isValidUid(std::string_view uid) {
     if (uid.empty() || uid.size() > 70) return false;
-    for (const char c : uid)
+    for (const unsigned char c : uid)
         if (c < 0x21 || c > 0x7E) return false;
     return true;
 }
