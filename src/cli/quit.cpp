@@ -20,8 +20,9 @@ constexpr const char* exitMessages[maxExitCode + 1] = {
     "You must specify a string or UID to find.",
     "You cannot specify --config and --login together",
     "sslDoConnect failed. SSL problem.",
-    "Login to mailbox failed. Check --login parameters.\nAlso use --verbose to verify parameters were parsed "
-    "properly.",
+    ("Login to mailbox failed. Check --login parameters.\nAlso use --verbose to verify parameters were "
+     "parsed "
+     "properly."),
     "POP3 Server must support the CAPA and UIDL commands.",
     "UIDL command to POP server failed.",
     "case action statement out of range",
