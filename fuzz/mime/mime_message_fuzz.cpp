@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "bytes/split_lines.h"
 #include "mime/mime_message.h"
 #include "search/message_search.h"
 #include "search/view_delete.h"
@@ -12,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static TMimeMess mess; // reused for every message, as the actions do
     const std::string text(reinterpret_cast<const char*>(data), size);
     mess.Reset();
-    splitTextLines(text, mess.Lines());
+    SplitLines(text, mess.Lines());
     mess.ParseMessage();
     Lines textLines;
     if (findTextPart(mess.MessagePart(), textLines)) {
