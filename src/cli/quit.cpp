@@ -2,6 +2,7 @@
 #include "cli/quit.h"
 
 #include "cli/params.h"
+#include "cli/progress.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -46,6 +47,7 @@ void writeErr(const std::string& s) {
 } // namespace
 
 void quit(int code, const std::string& text) {
+    progressClear();
     // Results already written to standard output come before the message, so that both streams keep the
     // program's order when they go to the same place.
     std::fflush(stdout);

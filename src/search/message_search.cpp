@@ -10,6 +10,7 @@
 #include "bytes/ascii.h"
 #include "bytes/split_lines.h"
 #include "cli/params.h"
+#include "cli/progress.h"
 #include "cli/quit.h"
 #include "mime/charset/control_escape.h"
 #include "search/mailbox.h"
@@ -146,6 +147,7 @@ void findMessages() {
     numbers.reserve(msgNumbers.size());
     for (const std::string& n : msgNumbers)
         numbers.push_back(str_to_int(n));
+    progressStart(msgNumbers.size());
 
     // Replies come in listing order; each is judged as soon as it is read. Returning false stops the walk.
     auto judge = [&](std::size_t i) {
@@ -153,12 +155,16 @@ void findMessages() {
         pop->RecycleLines(mess.Lines()); // the previous message's lines, for the next replies
         mess.Reset();
         pop->TakeFullResult(mess.Lines());
-        if (!messageMatches(mess, criteria, textLines)) return true;
-        matchedAny = true;
-        if (params.verbose) std::fputs("  MATCH FOUND.\n", stderr);
-        writeLine(stdout, msgUids[i]);
-        std::fflush(stdout);
-        return params.range != range_first;
+        const bool matched = messageMatches(mess, criteria, textLines);
+        if (matched) {
+            matchedAny = true;
+            if (params.verbose) std::fputs("  MATCH FOUND.\n", stderr);
+            progressMatch();
+            writeLine(stdout, msgUids[i]);
+            std::fflush(stdout);
+        }
+        progressLookedAt(i + 1);
+        return !matched || params.range != range_first;
     };
 
     // With PIPELINING several TOP commands are in flight; for --range first the window grows from one with

@@ -3,6 +3,9 @@
 // and without PIPELINING in the CAPA reply.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -216,6 +219,89 @@ TEST(ScriptedLogin, PlainTextServerOnAnotherPortFailsTheTlsStart) {
         EXPECT_EQ(r.exitCode, 10) << (answers ? "answering" : "silent");
         EXPECT_EQ(r.err, "\nLogin to mailbox failed. Check --login parameters.\n"
                          "Also use --verbose to verify parameters were parsed properly.\n\n");
+    }
+}
+
+// What a terminal shows after bytes were written to it: carriage returns go back to the left margin, later
+// characters overwrite earlier ones, trailing blanks are invisible.
+std::string screenOf(const std::string& bytes) {
+    std::vector<std::string> rows(1);
+    std::size_t column = 0;
+    for (char c : bytes) {
+        if (c == '\r') {
+            column = 0;
+        } else if (c == '\n') {
+            rows.emplace_back();
+            column = 0;
+        } else {
+            std::string& row = rows.back();
+            if (row.size() <= column) row.resize(column + 1, ' ');
+            row[column++] = c;
+        }
+    }
+    std::string screen;
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+        rows[k].erase(rows[k].find_last_not_of(' ') + 1);
+        screen += (k ? "\n" : "") + rows[k];
+    }
+    return screen;
+}
+
+// Runs maildig with standard output and error on a new pseudo-terminal, as in an interactive shell; the
+// bytes the terminal received go to shown.
+RunResult runOnTerminal(const std::vector<std::string>& args, std::string& shown) {
+    int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return {};
+    const std::string pts = ::ptsname(master);
+    RunOptions options;
+    options.childSetUp = [&pts] {
+        int slave = ::open(pts.c_str(), O_RDWR);
+        ::dup2(slave, 1);
+        ::dup2(slave, 2);
+    };
+    RunResult r = runMaildig(args, options);
+    ::fcntl(master, F_SETFL, O_NONBLOCK);
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;)
+        shown.append(buffer, n);
+    ::close(master);
+    return r;
+}
+
+TEST(ScriptedFind, ProgressLineOnATerminalOnly) {
+    // Walks of about two seconds. Through pipes nothing but the results and the message is written; on a
+    // terminal one line counts the messages and the matches, and what stays on the screen is the same.
+    REQUIRE_PORT_110();
+    std::vector<std::string> uids;
+    for (int i = 1; i <= 20; ++i)
+        uids.push_back("u" + std::to_string(i));
+    auto message = [](const std::string& subject) {
+        return "+OK\r\nFrom: a@example.com\r\nTo: b@example.com\r\nSubject: " + subject +
+               "\r\n\r\ntext\r\n.\r\n";
+    };
+    for (const char* search : {"wanted", "absent"}) {
+        RunResult piped;
+        for (bool terminal : {false, true}) {
+            Pop3Script script;
+            script.steps = loginSteps(uids, false);
+            for (int i = 1; i <= 20; ++i)
+                append(script, {expect("TOP " + std::to_string(i) + " 125"),
+                                send(message(i % 7 == 0 ? "wanted" : "other"), false, 100)});
+            if (search == std::string("wanted")) append(script, {expect("QUIT"), send("+OK bye\r\n")});
+            ScriptedPop3Server server(script, at("127.0.0.37"));
+            const std::vector<std::string> args = {"-l", "127.0.0.37,tester,secret", "-r", "all", search};
+            if (!terminal) {
+                piped = runMaildig(args);
+                continue;
+            }
+            std::string shown;
+            RunResult r = runOnTerminal(args, shown);
+            EXPECT_EQ(r.exitCode, piped.exitCode) << search;
+            EXPECT_NE(shown.find("20 messages looked at, "), std::string::npos) << shown;
+            EXPECT_EQ(screenOf(shown), screenOf(piped.out + piped.err)) << search;
+        }
+        EXPECT_EQ(piped.out, search == std::string("wanted") ? "u7\nu14\n" : "");
+        EXPECT_EQ(piped.err, search == std::string("wanted") ? "" : kNoMatch);
     }
 }
 
