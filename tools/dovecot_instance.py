@@ -21,7 +21,9 @@ Dovecot's unprivileged processes must reach the files: when some folder above DI
 users (a private home folder), the instance lives in /tmp/maildig-dovecot-<hash of DIR> instead, and DIR holds
 links to its dovecot.log and mail store.
 
-stop stops exactly the instance whose pid file belongs to DIR (no-op when none runs).
+stop stops exactly the instance whose pid file belongs to DIR (no-op when none runs) and removes what start made
+there besides the configuration, the certificate and the log: the mail store, the state, the password file and
+the key; an instance that lived under /tmp is removed entirely, with DIR's links to it.
 """
 
 import argparse
@@ -73,6 +75,12 @@ def alive(pid):
         return False
 
 
+def find_dovecot():
+    """The dovecot program: on PATH, or in the sbin folders that a normal user's PATH lacks."""
+    extra = os.pathsep.join(["/usr/sbin", "/usr/local/sbin", "/sbin"])
+    return shutil.which("dovecot", path=os.environ.get("PATH", "") + os.pathsep + extra)
+
+
 def searchable(path):
     """Whether Dovecot's unprivileged processes can reach path (every folder on the way searchable by all)."""
     while path != "/":
@@ -100,25 +108,45 @@ def instance_home(directory):
 def stop(directory):
     if not os.path.isdir(directory):
         return
-    directory = instance_home(directory)
-    pid = read_pid(directory)
-    if pid is None or not alive(pid):
-        return
-    # Make sure the pid really is this instance's master before signalling it.
+    home = instance_home(directory)
+    pid = read_pid(home)
+    if pid is not None and alive(pid) and is_master(pid, home):
+        os.kill(pid, signal.SIGTERM)
+        deadline = time.time() + 10
+        while time.time() < deadline and alive(pid):
+            time.sleep(0.05)
+        if alive(pid):
+            os.kill(pid, signal.SIGKILL)
+    remove_instance(directory, home)
+
+
+def is_master(pid, home):
+    """Whether pid really is the master of the instance living in home."""
     try:
         with open("/proc/%d/cmdline" % pid, "rb") as f:
             cmdline = f.read().split(b"\0")
     except OSError:
+        return False
+    return os.path.join(home, "dovecot.conf").encode() in cmdline
+
+
+def remove_instance(directory, home):
+    """Removes the mail store, the state and the secrets of a stopped instance; all of it when it lived under
+    /tmp for a DIR that Dovecot cannot reach."""
+    directory = os.path.abspath(directory)
+    if home != directory:
+        shutil.rmtree(home, ignore_errors=True)
+        for name in ("dovecot.log", "mail"):
+            link = os.path.join(directory, name)
+            if os.path.islink(link):
+                os.remove(link)
         return
-    conf = os.path.join(os.path.abspath(directory), "dovecot.conf").encode()
-    if conf not in cmdline:
-        return
-    os.kill(pid, signal.SIGTERM)
-    deadline = time.time() + 10
-    while time.time() < deadline and alive(pid):
-        time.sleep(0.05)
-    if alive(pid):
-        os.kill(pid, signal.SIGKILL)
+    for name in ("run", "state", "mail"):
+        shutil.rmtree(os.path.join(home, name), ignore_errors=True)
+    for name in ("passwd", "key.pem"):
+        path = os.path.join(home, name)
+        if os.path.exists(path):
+            os.remove(path)
 
 
 def port_open(address, port):
@@ -223,8 +251,12 @@ def start(args):
         fail("--tls-port needs --stls yes (Dovecot offers STLS whenever TLS is configured); use --tls-port 0")
     if not args.plain_port and not args.tls_port:
         fail("no port to listen on")
-    if shutil.which("dovecot") is None:
-        fail("the dovecot program is not installed")
+    dovecot = find_dovecot()
+    if dovecot is None:
+        fail("the dovecot program is not installed (tools/setup.sh installs it)")
+    if os.geteuid() != 0:
+        fail("a Dovecot instance needs root (it binds its ports and runs its mail processes as %s); "
+             "run this with sudo" % MAIL_USER)
     os.makedirs(d, exist_ok=True)
     stop(d)
     d = instance_home(d)
@@ -265,7 +297,7 @@ def start(args):
     write_config(args, d)
     # The daemon keeps the start-up streams open, so they go to a file rather than a pipe.
     with open(os.path.join(d, "start.out"), "w+") as out:
-        run = subprocess.run(["dovecot", "-c", os.path.join(d, "dovecot.conf")],
+        run = subprocess.run([dovecot, "-c", os.path.join(d, "dovecot.conf")],
                              stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
         if run.returncode != 0:
             out.seek(0)
