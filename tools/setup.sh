@@ -3,12 +3,13 @@
 # Safe to run again: it installs only what is missing and never starts the system-wide mail service.
 set -euo pipefail
 
-SUDO=""
-if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+cd "$(dirname "$0")/.."
+source tools/root.sh
 
 packages=(build-essential cmake pkg-config libssl-dev openssl libgtest-dev libgmock-dev googletest
           libbenchmark-dev dovecot-core dovecot-pop3d python3 clang-format time
-          clang libclang-rt-14-dev)
+          clang libclang-rt-14-dev
+          mandoc man-db bash-completion zsh dpkg-dev lintian)
 
 missing=()
 for p in "${packages[@]}"; do
@@ -17,6 +18,7 @@ done
 
 if [ "${#missing[@]}" -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
+  if [ -n "$SUDO" ]; then echo "setup: installing packages needs root; using sudo"; fi
   # Keep the package scripts from starting the system-wide Dovecot service: the tests and the demo run their
   # own private instances on loopback.
   policy=/usr/sbin/policy-rc.d
