@@ -87,6 +87,10 @@ def manpage(args):
 
 def completion(args):
     need("bash")
+    need("zsh")
+    zsh = subprocess.run(["zsh", "-n", os.path.join(args.source, "completion/_maildig")], capture_output=True,
+                         text=True)
+    check(zsh.returncode == 0, "zsh -n _maildig: " + zsh.stderr)
     script = os.path.join(args.source, "completion/maildig.bash")
     scratch = tempfile.mkdtemp(prefix="maildig-completion-")
     try:
