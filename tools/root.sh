@@ -27,6 +27,6 @@ own_build_trees() {
   if [ -z "$SUDO" ]; then
     [ "$owner" = 0:0 ] || chown -R "$owner" "${dirs[@]}"
   elif [ -n "$(find "${dirs[@]}" ! -user "$(id -u)" -print -quit 2>/dev/null)" ]; then
-    as_root "give files that a root run left in ${dirs[*]} back to $(id -un)" chown -R "$owner" "${dirs[@]}"
+    as_root "give the files that root made in ${dirs[*]} back to $(id -un)" chown -R "$owner" "${dirs[@]}"
   fi
 }
