@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Checks that every C++ source and header in src/, tests/ and bench/ is formatted as .clang-format says.
+# Checks that every C++ source and header in src/, tests/, bench/ and fuzz/ is formatted as .clang-format says.
 # Prints the places that differ and exits non-zero when there are any; changes nothing (format a file with
 # clang-format -i).
 set -euo pipefail
@@ -10,7 +10,7 @@ if ! command -v clang-format >/dev/null; then
   exit 2
 fi
 
-mapfile -t files < <(git ls-files -- 'src/*.cpp' 'src/*.h' 'tests/*.cpp' 'tests/*.h' 'bench/*.cpp' 'bench/*.h')
+mapfile -t files < <(git ls-files -- 'src/*.cpp' 'src/*.h' 'tests/*.cpp' 'tests/*.h' 'bench/*.cpp' 'bench/*.h' 'fuzz/*.cpp' 'fuzz/*.h')
 if [ "${#files[@]}" -eq 0 ]; then
   echo "check_format.sh: no C++ sources found" >&2
   exit 2

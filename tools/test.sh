@@ -79,6 +79,8 @@ run_build() {
   fi
 }
 
+echo "== formatting (clang-format) =="
+bash tools/check_format.sh || failures+=("sources differ from .clang-format (see above)")
 echo "== normal build =="
 run_build build
 echo "== sanitizer build (ASan + UBSan) =="

@@ -26,4 +26,3 @@ void getMessageList();
 
 // A UID as POP3 defines it: 1 to 70 characters in the range 0x21-0x7E.
 bool isValidUid(std::string_view uid);
-
