@@ -8,6 +8,7 @@
 #include <cstring>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sched.h>
 #include <sys/ioctl.h>
@@ -256,6 +257,11 @@ void TTCPBlockSocket::ConnectTo(std::string_view host, std::string_view port) {
                     }
                 }
                 if (err != 0) SetErrno(err);
+            }
+            if (LastErrorCode == 0) {
+                // Commands are short lines: send each at once rather than wait for the last one's ACK.
+                const int on = 1;
+                ::setsockopt(handle_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
             }
             ReadAhead.clear();
             SawLoneCr = false;

@@ -4,7 +4,10 @@
 #include <atomic>
 #include <chrono>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <string>
+#include <sys/socket.h>
 #include <thread>
 #include <vector>
 
@@ -213,6 +216,17 @@ TEST(ConnectTo, HostNamesAndIPv6LiteralsResolve) {
     if (six.LastErrorCode == 10047 || six.LastErrorCode == 10049)
         GTEST_SKIP() << "no IPv6 loopback here: " << six.LastErrorText;
     EXPECT_EQ(six.LastErrorCode, 10061) << six.LastErrorText;
+}
+
+TEST(ConnectTo, SmallWritesGoOutAtOnce) {
+    // Pipelined commands are short writes; Nagle would hold each one back until the last is acknowledged.
+    TlsTestServer server([](TestConnection& c) { c.WaitPeerClose(); });
+    TTCPBlockSocket sock;
+    Connect(sock, server);
+    int on = 0;
+    socklen_t len = sizeof on;
+    ASSERT_EQ(getsockopt(sock.Handle(), IPPROTO_TCP, TCP_NODELAY, &on, &len), 0);
+    EXPECT_NE(on, 0);
 }
 
 TEST(BindLocal, AnyAddressOnANewSocketCreatesNothing) {
