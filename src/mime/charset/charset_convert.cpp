@@ -320,7 +320,7 @@ thread_local TIconvCache iconvCache;
 
 } // namespace
 
-std::string ConvertCharsetCore(std::string_view text, TMimeChar from, TMimeChar to, bool transliterate) {
+std::string ConvertThroughUcs2(std::string_view text, TMimeChar from, TMimeChar to, bool transliterate) {
     if (ConversionKeepsText(text, from, to)) return std::string(text);
     const std::string fromName = CharsetName(from);
     const std::string toName = CharsetName(to);
@@ -343,6 +343,93 @@ std::string ConvertCharsetCore(std::string_view text, TMimeChar from, TMimeChar 
         result = FromUcs2(intermediate, to, transliterate);
     }
     return result;
+}
+
+namespace {
+
+// Charsets the C library and the built-in tables both convert one byte to one character, without state
+// and without combining marks into the character before (as CP1255, CP1258 and TCVN do), and that the
+// built-in converters write one character per byte.
+bool IsPlainSingleByte(TMimeChar charset) {
+    switch (charset) {
+    case ISO_8859_1:
+    case ISO_8859_2:
+    case ISO_8859_3:
+    case ISO_8859_4:
+    case ISO_8859_5:
+    case ISO_8859_6:
+    case ISO_8859_7:
+    case ISO_8859_8:
+    case ISO_8859_9:
+    case ISO_8859_10:
+    case ISO_8859_13:
+    case ISO_8859_14:
+    case ISO_8859_15:
+    case ISO_8859_16:
+    case CP1250:
+    case CP1251:
+    case CP1252:
+    case CP1253:
+    case CP1254:
+    case CP1256:
+    case CP1257:
+    case KOI8_R:
+    case KOI8_U:
+    case CP852:
+    case CP866:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// What each byte of a plain single-byte charset becomes in the target: the two-stage conversion of that
+// byte alone. Both stages then work character by character, so a text converts to the concatenation of
+// its bytes' entries, and a table costs 256 one-byte conversions once instead of two passes per text.
+using TByteTable = std::array<std::string, 256>;
+
+class TByteTableCache {
+  public:
+    const TByteTable& Get(TMimeChar from, TMimeChar to, bool transliterate) {
+        // The iconv switch is part of the key: tests run both converter paths in one process.
+        const int key =
+            ((from * kMimeCharCount + to) * 2 + (transliterate ? 1 : 0)) * 2 + (IconvDisabled() ? 1 : 0);
+        auto it = tables_.find(key);
+        if (it == tables_.end()) {
+            if (tables_.size() >= kMaxTables) tables_.clear();
+            TByteTable table;
+            for (int byte = 0; byte < 256; ++byte) {
+                const char c = static_cast<char>(byte);
+                table[byte] = ConvertThroughUcs2(std::string_view(&c, 1), from, to, transliterate);
+            }
+            it = tables_.emplace(key, std::move(table)).first;
+        }
+        return it->second;
+    }
+
+  private:
+    static constexpr std::size_t kMaxTables = 16;
+    std::map<int, TByteTable> tables_;
+};
+
+thread_local TByteTableCache byteTables;
+
+} // namespace
+
+std::string ConvertCharsetCore(std::string_view text, TMimeChar from, TMimeChar to, bool transliterate) {
+    if (ConversionKeepsText(text, from, to)) return std::string(text);
+    if (!IsPlainSingleByte(from) || (to != UTF_8 && !IsPlainSingleByte(to)))
+        return ConvertThroughUcs2(text, from, to, transliterate);
+    const TByteTable& table = byteTables.Get(from, to, transliterate);
+    std::string out;
+    out.reserve(text.size() + text.size() / 2);
+    for (const char c : text) {
+        if (static_cast<unsigned char>(c) < 0x80)
+            out.push_back(c); // ASCII is ASCII in every charset here
+        else
+            out += table[static_cast<unsigned char>(c)];
+    }
+    return out;
 }
 
 bool ConversionKeepsText(std::string_view text, TMimeChar from, TMimeChar to) {

@@ -333,6 +333,31 @@ TEST_P(ConvertBothPaths, LongInputIsConvertedWhole) {
     EXPECT_EQ(euros.size(), WithIconv() ? 900000u : 300000u);
 }
 
+TEST_P(ConvertBothPaths, ByteTablesGiveWhatTheTwoStagesGive) {
+    // Every byte value, then random bytes: a charset whose conversion is not byte by byte (state, combining
+    // marks) must not be converted through a byte table.
+    std::string text;
+    for (int byte = 0; byte < 256; ++byte)
+        text.push_back(static_cast<char>(byte));
+    std::mt19937 random(777);
+    for (int i = 0; i < 256; ++i)
+        text.push_back(static_cast<char>(random() & 0xFF));
+    const TMimeChar common[] = {UTF_8, ISO_8859_1, ISO_8859_2, CP1252, CP1255, KOI8_R, UTF_16};
+    for (int i = 0; i < kMimeCharCount; ++i) {
+        const TMimeChar other = static_cast<TMimeChar>(i);
+        for (const TMimeChar one : common) {
+            for (const bool transliterate : {false, true}) {
+                EXPECT_EQ(Hex(ConvertCharsetCore(text, other, one, transliterate)),
+                          Hex(ConvertThroughUcs2(text, other, one, transliterate)))
+                    << CharsetName(other) << " -> " << CharsetName(one);
+                EXPECT_EQ(Hex(ConvertCharsetCore(text, one, other, transliterate)),
+                          Hex(ConvertThroughUcs2(text, one, other, transliterate)))
+                    << CharsetName(one) << " -> " << CharsetName(other);
+            }
+        }
+    }
+}
+
 TEST(ConvertCharsetCore, IconvResultIsNotCutAfterTheFirstBufferGuess) {
     SetIconvDisabled(false);
     // UTF-32 from UCS-2 is twice the intermediate plus a mark: more than a first guess of twice the input.
