@@ -2,6 +2,7 @@
 #include "search/mailbox.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "cli/params.h"
 #include "cli/quit.h"
@@ -46,11 +47,17 @@ void getMessageList() {
     if (!pop->ListUids(0)) quit(12);
     msgNumbers.clear();
     msgUids.clear();
+    // The reply's lines are freed as they are split, so a long listing is held about once, not twice.
+    Lines listing;
+    pop->TakeFullResult(listing);
+    msgNumbers.reserve(listing.size());
+    msgUids.reserve(listing.size());
     std::vector<std::string> fields;
-    for (const std::string& line : pop->FullResult()) {
+    for (std::string& line : listing) {
         str_delimit_TSL(line, " ", "", fields);
         if (fields.size() != 2 || !isValidUid(fields[1])) quit(20, EscapeControlChars(line, SystemCharset()));
-        msgNumbers.push_back(fields[0]);
-        msgUids.push_back(fields[1]);
+        msgNumbers.push_back(std::move(fields[0]));
+        msgUids.push_back(std::move(fields[1]));
+        std::string().swap(line);
     }
 }
