@@ -62,7 +62,7 @@ TEST(PipelineWindow, BoundedByCountAndBytes) {
     EXPECT_EQ(TPOP3Send::PipelineWindow(125), TPOP3Send::kPipelineMaxCommands);
     EXPECT_EQ(TPOP3Send::PipelineWindow(0), TPOP3Send::kPipelineMaxCommands);
     EXPECT_EQ(TPOP3Send::PipelineWindow(-12), TPOP3Send::kPipelineMaxCommands);
-    EXPECT_EQ(TPOP3Send::PipelineWindow(12500), 2u);      // 1 MB heads: two fit the 2 MiB budget
+    EXPECT_EQ(TPOP3Send::PipelineWindow(12500), 8u);      // 1 MB heads: eight fit the 8 MiB budget
     EXPECT_EQ(TPOP3Send::PipelineWindow(2147483647), 1u); // never below one
     EXPECT_LT(TPOP3Send::PipelineWindow(2000), TPOP3Send::kPipelineMaxCommands);
 }

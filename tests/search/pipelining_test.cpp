@@ -223,7 +223,8 @@ TEST_F(Pipelining, ConnectionCutInsideTheWindow) {
 TEST_F(Pipelining, RangeFirstSameOutputAndFewCommandsBeyondTheMatch) {
     // A mailbox longer than the window, for a match deep inside it.
     std::vector<std::vector<std::string>> long_;
-    for (int i = 1; i <= 300; ++i)
+    const int cap = static_cast<int>(TPOP3Send::kPipelineMaxCommands);
+    for (int i = 1; i <= 2 * cap + 100; ++i)
         long_.push_back({"X-UIDL: u" + std::to_string(i), "Subject: word" + std::to_string(i) + "x", "",
                          "body " + std::to_string(i)});
     struct Case {
@@ -240,7 +241,9 @@ TEST_F(Pipelining, RangeFirstSameOutputAndFewCommandsBeyondTheMatch) {
         {{"mixedCASE", "--verbose"}, Delivery::Burst, {}}, //
         {{"nowhere"}, Delivery::Burst, {}},                // no message
         {{"nowhere", "--verbose"}, Delivery::Burst, {}},   //
-        {{"word140x"}, Delivery::Burst, long_},            // message 140 of 300: the cap bounds the window
+        {{"word" + std::to_string(cap + 140) + "x"},
+         Delivery::Burst,
+         long_}, // deep: the cap bounds the window
     };
     for (const Case& c : cases) {
         std::vector<std::string> args{"-r", "first"};
