@@ -166,9 +166,8 @@ bool ConversionKeepsText(std::string_view text, TMimeChar from, TMimeChar to);
 // The two-stage conversion: text -> UCS-2BE (iconv, else ToUcs2) -> target (iconv, else FromUcs2).
 // Between single-byte charsets without state (and from them to UTF-8) it runs once per byte value, and
 // texts are converted through the resulting table with the same result. Equal charsets return the text
-// unchanged. Characters that cannot be converted are dropped by iconv
-// (transliterate off) or replaced by a look-alike or "?" (on); in the built-in converter they become "_"
-// (on) or are dropped (off).
+// unchanged. Characters that cannot be converted are dropped by iconv (transliterate off) or replaced by a
+// look-alike or "?" (on); in the built-in converter they become "_" (on) or are dropped (off).
 std::string ConvertCharsetCore(std::string_view text, TMimeChar from, TMimeChar to, bool transliterate);
 // The same conversion without the byte tables.
 std::string ConvertThroughUcs2(std::string_view text, TMimeChar from, TMimeChar to, bool transliterate);
