@@ -35,40 +35,53 @@ void TPOP3Send::RecycleLines(Lines& used) {
 
 int32_t TPOP3Send::ReadReply(bool full) {
     RecycleLines(fullResult_);
+    resultClipped_ = false;
     sock_->BeginTransfer();
     resultString_ = sock_->ReceiveLine(Timeout);
     int32_t verdict = ReplyVerdict(resultString_);
-    bool tooLong = false;
+    bool inStep = sock_->LastErrorCode == 0;
     if (full && verdict == 1) {
-        size_t held = 0;
-        for (;;) {
-            std::string line;
-            if (!spare_.empty()) {
-                line = std::move(spare_.back());
-                spare_.pop_back();
-            }
-            if (!sock_->ReceiveLineInto(line, Timeout)) {
-                fullResult_.emplace_back(); // a cut-off body ends with one empty entry
-                break;
-            }
-            const TBodyStep step = AddBodyLine(fullResult_, std::move(line), held, MaxReplyBytes);
-            if (step == BS_End) break;
-            if (step == BS_TooBig) {
-                tooLong = true;
-                break;
-            }
-        }
+        inStep = ReadBody();
     } else if (verdict == 1) {
         fullResult_.push_back(SingleLineResult(resultString_));
     }
-    if (sock_->LastErrorCode != 0 || tooLong) {
+    if (!inStep) {
         verdict = 0;
         // The rest of this reply may still arrive; drop the connection so that no later command takes it
         // for its own answer.
         sock_->CloseConnection();
+        sessionLost_ = true;
     }
     resultCode_ = verdict;
     return verdict;
+}
+
+bool TPOP3Send::ReadBody() {
+    size_t held = 0;
+    // The rest of a clipped reply, counted as on the wire (each line with a two-byte line end).
+    unsigned long long skipped = 0;
+    const unsigned long long skipLimit = static_cast<unsigned long long>(MaxReplyBytes) * kSkippedReplyFactor;
+    std::string line;
+    for (;;) {
+        if (!resultClipped_ && !spare_.empty()) {
+            line = std::move(spare_.back());
+            spare_.pop_back();
+        }
+        if (!sock_->ReceiveLineInto(line, Timeout)) {
+            fullResult_.emplace_back(); // a cut-off body ends with one empty entry
+            return false;
+        }
+        if (!resultClipped_) {
+            const TBodyStep step = AddBodyLine(fullResult_, std::move(line), held, MaxReplyBytes);
+            if (step == BS_End) return true;
+            if (step == BS_More) continue;
+            resultClipped_ = true; // the line that did not fit is the first of the rest
+        } else if (line == ".") {
+            return true; // the lines of the rest are dropped as they are, dot-stuffed or not
+        }
+        skipped += line.size() + 2;
+        if (skipped > skipLimit) return false;
+    }
 }
 
 void TPOP3Send::FailedSend() {
@@ -76,6 +89,7 @@ void TPOP3Send::FailedSend() {
     resultString_.clear();
     resultCode_ = 0;
     sock_->CloseConnection();
+    sessionLost_ = true;
 }
 
 bool TPOP3Send::SendCommand(const std::string& command, bool full) {
@@ -97,6 +111,7 @@ bool TPOP3Send::OpenConnection() {
     statSize_ = 0;
     sock_->CloseConnection();
     sock_->ReadAhead.clear();
+    sessionLost_ = false;
     sock_->BindLocal(IPInterface, "0");
     if (sock_->LastErrorCode == 0) sock_->ConnectTo(TargetHost, TargetPort);
     if (sock_->LastErrorCode == 0 && FullSSL) sock_->NegotiateTls();

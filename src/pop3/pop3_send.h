@@ -23,8 +23,8 @@ enum TPOP3AuthType {
 
 // Every operation blocks and reports by its result; none throws. After each command ResultCode, ResultString
 // and FullResult describe its reply; the transport's reason for a failure is in Sock().LastErrorCode/Text.
-// A reply cut off by a socket error closes the connection, so later commands fail instead of reading the rest
-// of the old reply as theirs.
+// A reply cut off by a socket error closes the connection (SessionLost), so later commands fail instead of
+// reading the rest of the old reply as theirs.
 class TPOP3Send : public TProtocolClient {
   public:
     TPOP3Send(); // Timeout 60000, TargetPort "110", POP3AuthAll, no TLS
@@ -32,8 +32,9 @@ class TPOP3Send : public TProtocolClient {
     TPOP3Send(const TPOP3Send&) = delete;
     TPOP3Send& operator=(const TPOP3Send&) = delete;
 
-    // Reads one reply: the status line, and with full and a "+OK" verdict the dot-unstuffed body up to ".".
-    // Returns ResultCode: 1 when the status line starts with "+OK" and no socket error occurred, else 0.
+    // Reads one reply: the status line, and with full and a "+OK" verdict the dot-unstuffed body up to "."
+    // (what MaxReplyBytes allows of it). Returns ResultCode: 1 when the status line starts with "+OK" and the
+    // reply was read to its end, else 0.
     int32_t ReadReply(bool full);
     // Sends command + CR LF, then ReadReply(full); true when the verdict is 1.
     bool SendCommand(const std::string& command, bool full);
@@ -115,14 +116,25 @@ class TPOP3Send : public TProtocolClient {
     bool AutoTLS = false; // upgrade with STLS after the greeting when the server offers it
     bool FullSSL = false; // TLS right after the TCP connect
 
-    // Bound of one multi-line reply held in FullResult (bytes plus a per-line overhead). A longer reply ends
-    // like a cut-off one: verdict 0, an empty last entry, the connection closed. One line is bounded by the
-    // socket's MaxLineLength (64 MB here), beyond which the read fails with 10055.
+    // Bound of what FullResult holds of one multi-line reply (HeldBytes of its lines: a short line costs the
+    // string object alone). A longer reply keeps the lines that fit (ResultClipped); the rest is read to the
+    // "." and dropped, so the exchange stays in step. A rest of more than kSkippedReplyFactor x MaxReplyBytes
+    // on the wire (1 GB by default) is not read to its end: the reply ends like a cut-off one (verdict 0, an
+    // empty last entry, the connection closed), as does one that trickles in (Sock().BeginTransfer). One
+    // line is bounded by the socket's MaxLineLength (64 MB here), beyond which the read fails with 10055.
     size_t MaxReplyBytes = 64u * 1024 * 1024;
+    static constexpr unsigned kSkippedReplyFactor = 16;
+    // The last multi-line reply was longer than MaxReplyBytes: FullResult holds only its first lines.
+    bool ResultClipped() const { return resultClipped_; }
+    // A reply was cut off, timed out or abandoned, or a command could not be sent: the connection is closed,
+    // and every later command fails. Cleared by the next OpenConnection.
+    bool SessionLost() const { return sessionLost_; }
 
   private:
     // A command that did not go out whole leaves the exchange out of step: clear the reply, close.
     void FailedSend();
+    // The body of a multi-line reply into FullResult; false when it was not read to its "." line.
+    bool ReadBody();
     // Reads and drops up to count replies still in flight; stops at the first that fails.
     void DropReplies(std::size_t count);
 
@@ -136,5 +148,7 @@ class TPOP3Send : public TProtocolClient {
     std::string timeStamp_;
     Lines capabilityList_;
     bool pipelining_ = false;
+    bool resultClipped_ = false;
+    bool sessionLost_ = false;
     Lines spare_; // line buffers to reuse (RecycleLines)
 };

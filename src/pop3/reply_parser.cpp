@@ -1,5 +1,7 @@
 #include "pop3/reply_parser.h"
 
+#include <algorithm>
+
 #include "mime/basic/text_routines.h"
 
 int32_t ReplyVerdict(std::string_view status) {
@@ -10,12 +12,18 @@ std::string SingleLineResult(std::string_view status) {
     return TextAfter(status, " ");
 }
 
+std::size_t HeldBytes(const std::string& line) {
+    static const std::size_t inPlace =
+        std::string().capacity(); // a string this short has no buffer of its own
+    return sizeof(std::string) + (line.capacity() > inPlace ? line.capacity() + 1 : 0);
+}
+
 TBodyStep AddBodyLine(Lines& body, std::string&& line, std::size_t& held, std::size_t maxBytes) {
     if (line == ".") return BS_End;
     if (!line.empty() && line[0] == '.') line.erase(0, 1);
-    held += line.size() + kReplyEntryOverhead;
+    const std::size_t cost = HeldBytes(line);
+    if (cost > maxBytes - std::min(held, maxBytes)) return BS_TooBig;
+    held += cost;
     body.push_back(std::move(line));
-    if (held <= maxBytes) return BS_More;
-    body.emplace_back();
-    return BS_TooBig;
+    return BS_More;
 }

@@ -20,12 +20,13 @@ std::string SingleLineResult(std::string_view status);
 enum TBodyStep {
     BS_More,   // stored; the body goes on
     BS_End,    // the terminating "." line: the body is complete (nothing stored)
-    BS_TooBig, // stored, but the body now holds more than its bound: an empty entry ends it like a cut one
+    BS_TooBig, // not stored: the body would hold more than its bound; it keeps the lines before this one
 };
 
-// What one list entry costs besides its bytes, so that a flood of empty lines is bounded as well.
-inline constexpr std::size_t kReplyEntryOverhead = sizeof(std::string);
+// What a stored line really costs: the string object, plus its own buffer when the text does not fit inside
+// it (so a flood of empty lines is bounded as well, and short lines cost no more than they take).
+std::size_t HeldBytes(const std::string& line);
 
 // Takes one received body line into body: "." ends the body, any other line is stored without the first of
-// its leading dots. held counts what body holds (bytes plus kReplyEntryOverhead per entry) against maxBytes.
+// its leading dots. held counts what body holds (HeldBytes of each entry) and never exceeds maxBytes.
 TBodyStep AddBodyLine(Lines& body, std::string&& line, std::size_t& held, std::size_t maxBytes);

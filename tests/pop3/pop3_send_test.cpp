@@ -555,20 +555,21 @@ TEST_F(Pop3Client, OverlongLineEndsTheReplyWith10055) {
     EXPECT_EQ(pop.FullResult(), Lines{""});
 }
 
-TEST_F(Pop3Client, OversizedReplyIsCutAndTheConnectionClosed) {
+// The lines that fit are kept, the rest is read and dropped: DELE gets its own reply.
+TEST_F(Pop3Client, OversizedReplyIsClippedAndTheExchangeStaysInStep) {
     std::string body;
     for (int i = 0; i < 2000; ++i)
         body += "S: line " + std::to_string(i) + "\n";
-    ScriptedPop3Server server("S: +OK hi\nC: TOP 1 10\nS: +OK\n" + body + "S: .\nC: DELE 1\nS: +OK stale\n");
+    ScriptedPop3Server server("S: +OK hi\nC: TOP 1 10\nS: +OK\n" + body + "S: .\nC: DELE 1\nS: +OK own\n");
     TPOP3Send pop;
     Connect(pop, server);
     pop.MaxReplyBytes = 10000;
-    EXPECT_FALSE(pop.FetchTop(1, 10));
-    EXPECT_EQ(pop.ResultCode(), 0);
+    EXPECT_TRUE(pop.FetchTop(1, 10) && pop.ResultClipped());
+    EXPECT_EQ(pop.ResultCode(), 1);
     ASSERT_FALSE(pop.FullResult().empty());
     EXPECT_LT(pop.FullResult().size(), 2000u);
-    EXPECT_EQ(pop.FullResult().back(), "");
-    EXPECT_FALSE(pop.DeleteMessage(1));
+    EXPECT_EQ(pop.FullResult().back(), "line " + std::to_string(pop.FullResult().size() - 1));
+    EXPECT_TRUE(pop.DeleteMessage(1) && pop.ResultString() == "+OK own");
 }
 
 TEST_F(Pop3Client, ConnectionFailures) {
