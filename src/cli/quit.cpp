@@ -36,6 +36,7 @@ constexpr const char* exitMessages[maxExitCode + 1] = {
     "POP UIDL command returned something unexpected: %s",
     "File %s appears to be corrupted.",
     "--login parameters wrong. Use -h for help.",
+    "Connection to the POP server was lost: %s",
 };
 
 TQuitHandler quitHandler = nullptr;

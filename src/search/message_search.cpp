@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <unistd.h>
 #include <vector>
 
@@ -150,7 +151,16 @@ void findMessages() {
     progressStart(msgNumbers.size());
 
     // Replies come in listing order; each is judged as soon as it is read. Returning false stops the walk.
+    // Once the connection is lost, the messages from there on were not searched: they are not judged on the
+    // empty replies that follow. A reply cut off after its status line is judged on what arrived (a match
+    // there is real) and counts as not searched unless it matched.
+    std::size_t lostFrom = numbers.size(); // the first message not searched
     auto judge = [&](std::size_t i) {
+        const bool lost = pop->SessionLost();
+        if (lost && !pop->ResultString().starts_with("+OK")) {
+            lostFrom = i;
+            return false;
+        }
         if (params.verbose) writeLine(stderr, "Processing msg " + msgNumbers[i] + " (" + msgUids[i] + "): ");
         pop->RecycleLines(mess.Lines()); // the previous message's lines, for the next replies
         mess.Reset();
@@ -164,6 +174,10 @@ void findMessages() {
             std::fflush(stdout);
         }
         progressLookedAt(i + 1);
+        if (lost) {
+            lostFrom = matched ? i + 1 : i;
+            return false;
+        }
         return !matched || params.range != range_first;
     };
 
@@ -175,5 +189,10 @@ void findMessages() {
         window.Grow = params.range == range_first;
     }
     pop->FetchTopPipelined(numbers, lines, window, judge);
+    // With --range first a match answers the question, whatever came after it.
+    const bool answered = matchedAny && params.range == range_first;
+    if (lostFrom < numbers.size() && !answered)
+        quit(23, std::to_string(numbers.size() - lostFrom) + " of " + std::to_string(numbers.size()) +
+                     " messages were not searched.");
     if (!matchedAny) quit(1);
 }

@@ -49,5 +49,6 @@ void writeHeaderSummary(const TMessHeader& header);
 // Allocates nothing.
 bool containsFolded(std::string_view haystack, std::string_view needle);
 
-// The find action. Returns when at least one message matched; quit(1) otherwise.
+// The find action. Returns when at least one message matched and every message was searched (with --range
+// first: up to the match); quit(23) when the connection was lost before that, quit(1) when nothing matched.
 void findMessages();

@@ -47,7 +47,7 @@ TEST(Quit, WritesTheMessageBetweenEmptyLinesAndExitsWithTheCode) {
 }
 
 TEST(Quit, CodesOutsideTheTableBecomeCodeThreeWithTheCodeAsText) {
-    for (int code : {99, -1, 23, INT32_MIN}) {
+    for (int code : {99, -1, 24, INT32_MIN}) {
         RunResult r = quitInChild(code, "text", false);
         EXPECT_EQ(r.exitCode, 3);
         EXPECT_EQ(r.err, "\n\nUknown error passed to quit: " + std::to_string(code) + "\n\n");

@@ -193,8 +193,8 @@ TEST_F(Pipelining, CommandsAreInFlightTogether) {
     EXPECT_TRUE(server.Ok()) << ::testing::PrintToString(server.Errors());
 }
 
-// The connection lost inside the window: the cut-off reply is judged on what arrived, every later message on
-// an empty reply, exactly as in the one-by-one walk.
+// The connection lost inside the window: the cut-off reply is judged on what arrived, no later message is
+// judged, exactly as in the one-by-one walk.
 TEST_F(Pipelining, ConnectionCutInsideTheWindow) {
     for (bool pipelining : {false, true}) {
         Pop3Script script;
@@ -209,11 +209,11 @@ TEST_F(Pipelining, ConnectionCutInsideTheWindow) {
         options.port = 110;
         ScriptedPop3Server server(script, options);
         RunResult r = runMaildig({"-l", "127.0.0.43,tester,secret", "-r", "all", "--verbose", "word"});
-        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.exitCode, 23) << r.err;
         EXPECT_EQ(r.out, "a\nb\n") << (pipelining ? "pipelined" : "sequential");
-        EXPECT_NE(r.err.find("Processing msg 4 (d): \n  from:       \n  to:         \n  subject:    \n"),
-                  std::string::npos)
-            << r.err;
+        EXPECT_EQ(r.err.find("Processing msg 3 (c)"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("\nConnection to the POP server was lost: 2 of 4 messages were not searched.\n"),
+                  std::string::npos);
     }
 }
 

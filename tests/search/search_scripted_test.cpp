@@ -10,6 +10,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "cli/params.h"
+#include "search/mailbox.h"
+#include "search/message_search.h"
 #include "search/script_steps.h"
 #include "support/privileges.h"
 #include "support/run_program.h"
@@ -70,10 +73,72 @@ TEST(ScriptedFind, ConnectionCutInsideATopReply) {
         script.steps = loginSteps({"u1", "u2", "u3"}, pipelining);
         append(script, transcript("top_cut_after_body_line.txt"));
         ScriptedPop3Server server(script, at("127.0.0.32"));
-        // Message 1 is judged on what arrived; messages 2 and 3 on nothing at all.
+        // Message 1 is judged on what arrived; messages 2 and 3 are not judged at all.
         RunResult r = run("127.0.0.32", {"-r", "all", "found"});
-        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.exitCode, 23) << r.err;
         EXPECT_EQ(r.out, "u1\n");
+        EXPECT_EQ(r.err, "\nConnection to the POP server was lost: 2 of 3 messages were not searched.\n\n");
+    }
+}
+
+std::string message(const std::string& subject, const std::string& body = "text\r\n") {
+    return "+OK\r\nSubject: " + subject + "\r\n\r\n" + body + ".\r\n";
+}
+
+// Find in a child, as the driver runs it, against a server on an ephemeral port with the client's time-out
+// and reply bound scaled down. Once the connection is lost (silence, a reply 16 times over the bound) the
+// messages after it are not judged: 23 with their count, unless --range first has its match. 2,000,000
+// lines of "--" (8 MB) are within the default bound: judged, and the walk goes on.
+TEST(ScriptedFind, LostSessionEndsTheWalkWith23) {
+    std::string dashes;
+    for (int i = 0; i < 2000000; ++i)
+        dashes += "--\r\n";
+    const Pop3Step t1 = expect("TOP 1 125"), t2 = expect("TOP 2 125"), t3 = expect("TOP 3 125"),
+                   silent = Pop3Script::Parse("-- silent").steps.at(0), sx = send(message("x")),
+                   sw = send(message("wanted"));
+    struct Case {
+        bool pipelining, all;
+        size_t bound;
+        int code, lost; // lost: messages not searched
+        std::string out;
+        std::vector<Pop3Step> steps;
+    } cases[] = {
+        {true, true, 1 << 20, 23, 2, "u1\n", {t1, t2, t3, sw, silent}},
+        {true, false, 1 << 20, 0, 0, "u2\n", {t1, sx, t2, t3, sw, silent}},
+        {true, false, 1 << 20, 23, 2, "", {t1, sx, t2, t3, silent}},
+        {false, true, 1000, 23, 3, "", {t1, send(message("x", std::string(17000, 'l') + "\r\n"))}},
+        {false,
+         true,
+         64 << 20,
+         0,
+         0,
+         "u2\n",
+         {t1, send(message("x", dashes)), t2, sw, t3, sx, expect("QUIT")}},
+    };
+    for (const Case& c : cases) {
+        Pop3Script script;
+        script.steps = loginSteps({"u1", "u2", "u3"}, c.pipelining);
+        append(script, c.steps);
+        ScriptedPop3Server server(script);
+        RunResult r = runInChild([&] {
+            params.range = c.all ? range_all : range_first;
+            params.SearchStr = "wanted";
+            pop = std::make_unique<TPOP3Send>();
+            pop->TargetPort = server.PortText();
+            pop->UserName = "tester";
+            pop->Password = "secret";
+            pop->Timeout = 300;
+            pop->MaxReplyBytes = c.bound;
+            if (!pop->OpenSession() || !pop->QueryCapabilities()) return;
+            getMessageList();
+            findMessages();
+            pop->CloseSession();
+        });
+        const std::string lost = std::to_string(c.lost) + " of 3 messages were not searched.\n\n";
+        EXPECT_EQ(r.exitCode, c.code) << r.err;
+        EXPECT_EQ(r.err, c.lost ? "\nConnection to the POP server was lost: " + lost : "");
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(sent(received(server), "QUIT"), c.steps.back().text == "QUIT");
     }
 }
 
