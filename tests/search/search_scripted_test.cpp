@@ -95,7 +95,7 @@ TEST(ScriptedFind, LostSessionEndsTheWalkWith23) {
         dashes += "--\r\n";
     const Pop3Step t1 = expect("TOP 1 125"), t2 = expect("TOP 2 125"), t3 = expect("TOP 3 125"),
                    silent = Pop3Script::Parse("-- silent").steps.at(0), sx = send(message("x")),
-                   sw = send(message("wanted"));
+                   sw = send(message("wanted")), huge = send(message("x", dashes)), quit = expect("QUIT");
     struct Case {
         bool pipelining, all;
         size_t bound;
@@ -107,13 +107,7 @@ TEST(ScriptedFind, LostSessionEndsTheWalkWith23) {
         {true, false, 1 << 20, 0, 0, "u2\n", {t1, sx, t2, t3, sw, silent}},
         {true, false, 1 << 20, 23, 2, "", {t1, sx, t2, t3, silent}},
         {false, true, 1000, 23, 3, "", {t1, send(message("x", std::string(17000, 'l') + "\r\n"))}},
-        {false,
-         true,
-         64 << 20,
-         0,
-         0,
-         "u2\n",
-         {t1, send(message("x", dashes)), t2, sw, t3, sx, expect("QUIT")}},
+        {false, true, 64 << 20, 0, 0, "u2\n", {t1, huge, t2, sw, t3, sx, quit}},
     };
     for (const Case& c : cases) {
         Pop3Script script;
