@@ -67,10 +67,7 @@ bool TPOP3Send::ReadBody() {
             line = std::move(spare_.back());
             spare_.pop_back();
         }
-        if (!sock_->ReceiveLineInto(line, Timeout)) {
-            fullResult_.emplace_back(); // a cut-off body ends with one empty entry
-            return false;
-        }
+        if (!sock_->ReceiveLineInto(line, Timeout)) break;
         if (!resultClipped_) {
             const TBodyStep step = AddBodyLine(fullResult_, std::move(line), held, MaxReplyBytes);
             if (step == BS_End) return true;
@@ -80,8 +77,10 @@ bool TPOP3Send::ReadBody() {
             return true; // the lines of the rest are dropped as they are, dot-stuffed or not
         }
         skipped += line.size() + 2;
-        if (skipped > skipLimit) return false;
+        if (skipped > skipLimit) break;
     }
+    fullResult_.emplace_back(); // a cut-off or abandoned body ends with one empty entry
+    return false;
 }
 
 void TPOP3Send::FailedSend() {

@@ -13,8 +13,8 @@ std::string SingleLineResult(std::string_view status) {
 }
 
 std::size_t HeldBytes(const std::string& line) {
-    static const std::size_t inPlace =
-        std::string().capacity(); // a string this short has no buffer of its own
+    // A string no longer than this has no buffer of its own.
+    static const std::size_t inPlace = std::string().capacity();
     return sizeof(std::string) + (line.capacity() > inPlace ? line.capacity() + 1 : 0);
 }
 
