@@ -1,5 +1,7 @@
 #include "pop3/reply_parser.h"
 
+#include <utility>
+
 #include "mime/basic/text_routines.h"
 
 int32_t ReplyVerdict(std::string_view status) {

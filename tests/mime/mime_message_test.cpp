@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "mime/basic/mail_dates.h"
 
 namespace {
