@@ -350,7 +350,7 @@ bool acceptOne(int listener, const Options& opt, std::vector<std::unique_ptr<Con
 
 int main(int argc, char* argv[]) {
     const Options opt = parseOptions(argc, argv);
-    struct sigaction sa {};
+    struct sigaction sa = {};
     sa.sa_handler = onSignal;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
