@@ -59,8 +59,20 @@ if [ "$inner" = 0 ]; then
   sha=$(git -C "$checkout" rev-parse --verify "$commit^{commit}") ||
     { echo "try_fresh_debian: no commit $commit in $checkout" >&2; exit 2; }
   root_dir=$(mktemp -d "/var/tmp/maildig-fresh-$release.XXXXXX")
+  chmod 0755 "$root_dir" # the root folder of the new system, which its users and services must reach
+  child=
   remove_root() {
-    # The mounts live in the inner half's mount namespace and are gone with it; never delete through one.
+    # Killing unshare kills the namespaces' first process, and with it every process and mount in them.
+    if [ -n "$child" ]; then
+      kill -KILL "$child" 2>/dev/null || true
+      wait "$child" 2>/dev/null || true
+    fi
+    local tries=0
+    while findmnt -rn -o TARGET | grep -q "^$root_dir" && [ $tries -lt 50 ]; do
+      sleep 0.2
+      tries=$((tries + 1))
+    done
+    # Never delete through a mount.
     if findmnt -rn -o TARGET | grep -q "^$root_dir"; then
       echo "try_fresh_debian: $root_dir still has mounts; not removed" >&2
       return
@@ -70,18 +82,22 @@ if [ "$inner" = 0 ]; then
   trap remove_root EXIT
   trap 'exit 130' INT
   trap 'exit 143' TERM
+  trap 'exit 129' HUP
   : >"$log"
   echo "try_fresh_debian: Debian $release, commit ${sha:0:12}, in $root_dir; full log in $log"
   echo "try_fresh_debian: waiting for ${MAILDIG_NET_LOCK:-/tmp/maildig-net.lock} (the machine's loopback ports)"
+  # In the background, so that a signal reaches the traps above at once.
+  unshare --mount --propagation private --pid --fork --kill-child \
+    flock "${MAILDIG_NET_LOCK:-/tmp/maildig-net.lock}" \
+    bash "$0" --inner "$release" --commit "$sha" --log "$log" --mirror "$mirror" --root "$root_dir" &
+  child=$!
   status=0
-  flock "${MAILDIG_NET_LOCK:-/tmp/maildig-net.lock}" \
-    unshare --mount --propagation private --pid --fork --kill-child \
-    bash "$0" --inner "$release" --commit "$sha" --log "$log" --mirror "$mirror" --root "$root_dir" ||
-    status=$?
+  wait "$child" || status=$?
+  child=
   exit $status
 fi
 
-# ---- inner half: PID 1 of its own PID namespace; every process started here ends with it -----------------
+# ---- inner half: in a PID namespace of its own, whose processes all end with it --------------------------
 checkout=$(cd "$(dirname "$0")/.." && pwd)
 shared=$(cd "$checkout/../shared" 2>/dev/null && pwd) || { echo "try_fresh_debian: no ../shared beside $checkout" >&2; exit 2; }
 r=$root_dir
