@@ -120,8 +120,6 @@ mount --bind /dev/pts "$r/dev/pts"
 mount -t tmpfs tmpfs "$r/dev/shm"
 mount -t tmpfs tmpfs "$r/run"
 cp /etc/resolv.conf "$r/etc/resolv.conf"
-grep -q "$(cat "$r/etc/hostname" 2>/dev/null || hostname)" "$r/etc/hosts" 2>/dev/null ||
-  echo "127.0.1.1 $(hostname)" >>"$r/etc/hosts"
 
 # A normal user with sudo rights; nobody can type a password here, so sudo asks for none.
 chroot "$r" useradd --create-home --shell /bin/bash "$user"
