@@ -8,10 +8,12 @@
 // TOP line count (default 125), --load-tls loads OpenSSL even for plain text (to compare peak memory). Prints
 // the message count and the elapsed seconds from the connect to the QUIT reply; exits 1 on any failure.
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "net/blocksock.h"

@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,6 +29,7 @@
 #include <string_view>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include "bytes/ascii.h"
@@ -348,7 +350,7 @@ bool acceptOne(int listener, const Options& opt, std::vector<std::unique_ptr<Con
 
 int main(int argc, char* argv[]) {
     const Options opt = parseOptions(argc, argv);
-    struct sigaction sa {};
+    struct sigaction sa = {};
     sa.sa_handler = onSignal;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);

@@ -3,7 +3,10 @@
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
+#include <cstdint>
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include "mime/mime_message.h"
 #include "mime/mime_part.h"

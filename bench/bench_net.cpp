@@ -1,9 +1,11 @@
 // Line throughput of the blocking socket over loopback: 10 MB of lines received with ReceiveLine, in plain
 // text and through TLS. The sending side runs in a thread, its TLS on the tests' server context (the same
 // OpenSSL 3 library the program loads at run time).
+#include <algorithm>
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <csignal>
+#include <cstdint>
 #include <netinet/in.h>
 #include <openssl/ssl.h>
 #include <pthread.h>

@@ -9,7 +9,8 @@ start writes the instance's configuration, certificate, mail store, logs and pid
 needed; an instance already running from DIR is stopped first), copies FILE (mbox format) in as the user's INBOX
 so the listing order is the file order, starts `dovecot -c DIR/dovecot.conf`, and returns once the ports accept
 connections. It prints nothing on success; on failure it prints the reason (and the instance log) on standard
-error and exits 1. The system-wide configuration and service are never used or touched.
+error and exits 1. The system-wide configuration and service are never used or touched. The configuration is
+written in the syntax of the installed Dovecot (`dovecot --version`): 2.3 or 2.4, which renamed many settings.
 
 Ports: --plain-port (default 110) listens in plain text and offers STLS unless --stls no; --tls-port (default 995)
 speaks TLS from the first byte with a self-signed certificate made at start. A port of 0 leaves that listener out.
@@ -28,14 +29,14 @@ the key; an instance that lived under /tmp is removed entirely, with DIR's links
 
 import argparse
 import os
-import pwd
 import hashlib
+import pwd
+import re
 import shutil
 import signal
 import socket
 import subprocess
 import sys
-import tempfile
 import time
 
 MAIL_USER = "nobody"
@@ -97,7 +98,8 @@ def instance_home(directory):
     if searchable(directory):
         return directory
     digest = hashlib.sha1(directory.encode()).hexdigest()[:12]
-    home = os.path.join(tempfile.gettempdir(), "maildig-dovecot-" + digest)
+    # /tmp itself, not $TMPDIR: the test command points TMPDIR at a private folder of its own.
+    home = os.path.join("/tmp", "maildig-dovecot-" + digest)
     os.makedirs(home, mode=0o711, exist_ok=True)
     os.chmod(home, 0o711)
     if not searchable(home):
@@ -157,21 +159,62 @@ def port_open(address, port):
         return False
 
 
-def write_config(args, d):
+def dovecot_version(dovecot):
+    """(major, minor) of the installed Dovecot, from `dovecot --version` ("2.3.19.1 (9b53...)", "2.4.1-4 ...")."""
+    run = subprocess.run([dovecot, "--version"], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                         stderr=subprocess.STDOUT, text=True)
+    match = re.match(r"\s*(\d+)\.(\d+)", run.stdout)
+    if run.returncode != 0 or not match:
+        fail("cannot tell the Dovecot version from `dovecot --version`: " + run.stdout.strip())
+    return int(match.group(1)), int(match.group(2))
+
+
+# The settings that Dovecot 2.3 and 2.4 spell differently (2.4 renamed them, reshaped the password and user
+# databases and replaced the one-letter %u variables); the rest of the configuration is the same for both.
+# Placeholders: {d} the instance folder, {uid}/{gid} the mail user's.
+SYNTAX = {
+    (2, 3): {
+        "version": "",
+        "cleartext": "disable_plaintext_auth = no",
+        "ssl_files": "ssl_cert = <{d}/cert.pem\nssl_key = <{d}/key.pem",
+        "mail": "mail_location = mbox:{d}/mail/%u:INBOX={d}/mail/%u/inbox",
+        "uidl": "pop3_uidl_format = %08Xu%08Xv",
+        "passdb": "passdb {{\n  driver = passwd-file\n  args = scheme=PLAIN username_format=%u {d}/passwd\n}}",
+        "userdb": "userdb {{\n  driver = static\n  args = uid={uid} gid={gid} home={d}/mail/%u\n}}",
+    },
+    (2, 4): {
+        "version": "dovecot_config_version = 2.4.0\ndovecot_storage_version = 2.4.0",
+        "cleartext": "auth_allow_cleartext = yes",
+        "ssl_files": "ssl_server_cert_file = {d}/cert.pem\nssl_server_key_file = {d}/key.pem",
+        "mail": "mail_driver = mbox\nmail_path = {d}/mail/%{{user}}\nmail_inbox_path = {d}/mail/%{{user}}/inbox",
+        "uidl": "pop3_uidl_format = %{{uid | hex(8)}}%{{uidvalidity | hex(8)}}",
+        "passdb": "passdb passwd-file {{\n  passwd_file_path = {d}/passwd\n  default_password_scheme = PLAIN\n}}",
+        "userdb": "userdb static {{\n  fields {{\n    uid = {uid}\n    gid = {gid}\n"
+                  "    home = {d}/mail/%{{user}}\n  }}\n}}",
+    },
+}
+
+
+def syntax_for(version):
+    """The spellings for a Dovecot version: 2.3's up to 2.3, 2.4's from 2.4 on."""
+    if version < (2, 3):
+        fail("Dovecot %d.%d is too old (2.3 or later is needed)" % version)
+    return SYNTAX[(2, 3)] if version < (2, 4) else SYNTAX[(2, 4)]
+
+
+def write_config(args, d, version):
     nobody = pwd.getpwnam(MAIL_USER)
-    listeners = []
-    if args.plain_port:
-        listeners.append("  inet_listener pop3 {\n    address = %s\n    port = %d\n  }" % (args.address, args.plain_port))
-    else:
-        listeners.append("  inet_listener pop3 {\n    port = 0\n  }")
-    if args.tls_port:
-        listeners.append("  inet_listener pop3s {\n    address = %s\n    port = %d\n    ssl = yes\n  }"
-                         % (args.address, args.tls_port))
-    else:
-        listeners.append("  inet_listener pop3s {\n    port = 0\n  }")
+    # The listeners take their address from `listen`; port 0 leaves one out.
+    listeners = ["  inet_listener pop3 {\n    port = %d\n  }" % args.plain_port,
+                 "  inet_listener pop3s {\n    port = %d%s\n  }"
+                 % (args.tls_port, "\n    ssl = yes" if args.tls_port else "")]
     tls = args.stls == "yes"
     mechanisms = "plain apop" if args.apop == "yes" else "plain"
-    conf = """# Private POP3 instance written by tools/dovecot_instance.py; everything lives under this folder.
+    syntax = {key: value.format(d=d, uid=nobody.pw_uid, gid=nobody.pw_gid)
+              for key, value in syntax_for(version).items()}
+    conf = """{version}
+# Private POP3 instance written by tools/dovecot_instance.py for Dovecot {major}.{minor}; everything lives under
+# this folder.
 instance_name = maildig-{name}
 base_dir = {d}/run
 state_dir = {d}/state
@@ -181,7 +224,7 @@ log_path = {d}/dovecot.log
 info_log_path = {d}/dovecot.log
 ssl = {ssl}
 {sslfiles}
-disable_plaintext_auth = no
+{cleartext}
 auth_mechanisms = {mechanisms}
 auth_failure_delay = 0
 auth_cache_size = 0
@@ -191,20 +234,14 @@ default_internal_user = dovecot
 first_valid_uid = {uid}
 last_valid_uid = 0
 first_valid_gid = 0
-mail_location = mbox:{d}/mail/%u:INBOX={d}/mail/%u/inbox
+{mail}
 mbox_write_locks = fcntl
 mail_fsync = never
-pop3_uidl_format = %08Xu%08Xv
+{uidl}
 # A message that carries an X-UIDL header keeps that UID (test and demo mailboxes name their messages so).
 pop3_reuse_xuidl = yes
-passdb {{
-  driver = passwd-file
-  args = scheme=PLAIN username_format=%u {d}/passwd
-}}
-userdb {{
-  driver = static
-  args = uid={uid} gid={gid} home={d}/mail/%u
-}}
+{passdb}
+{userdb}
 service pop3-login {{
 {listeners}
 }}
@@ -231,12 +268,13 @@ service anvil {{
     mode = 0
   }}
 }}
-""".format(name=os.path.basename(d), d=d, address=args.address, ssl="yes" if tls else "no",
-           sslfiles="ssl_cert = <{0}/cert.pem\nssl_key = <{0}/key.pem".format(d) if tls else "",
-           mechanisms=mechanisms, uid=nobody.pw_uid, gid=nobody.pw_gid,
+""".format(version=syntax["version"], major=version[0], minor=version[1], name=os.path.basename(d), d=d,
+           address=args.address, ssl="yes" if tls else "no", sslfiles=syntax["ssl_files"] if tls else "",
+           cleartext=syntax["cleartext"], mechanisms=mechanisms, uid=nobody.pw_uid, mail=syntax["mail"],
+           uidl=syntax["uidl"], passdb=syntax["passdb"], userdb=syntax["userdb"],
            listeners="\n".join(listeners))
     with open(os.path.join(d, "dovecot.conf"), "w") as f:
-        f.write(conf)
+        f.write(conf.lstrip("\n"))
     with open(os.path.join(d, "passwd"), "w") as f:
         f.write("%s:{PLAIN}%s::::::\n" % (args.user, args.password))
     # The auth process reads it as Dovecot's internal user.
@@ -294,7 +332,7 @@ def start(args):
                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
         if made.returncode != 0:
             fail("openssl could not make the certificate: " + made.stderr)
-    write_config(args, d)
+    write_config(args, d, dovecot_version(dovecot))
     # The daemon keeps the start-up streams open, so they go to a file rather than a pipe.
     with open(os.path.join(d, "start.out"), "w+") as out:
         run = subprocess.run([dovecot, "-c", os.path.join(d, "dovecot.conf")],

@@ -16,7 +16,13 @@ failures=()
 builds=(build build-asan build-fuzz)
 # A run as root (sudo bash tools/test.sh) leaves nothing in the build trees that the checkout's owner cannot
 # change, and a run by that owner first takes back what an earlier root run left.
-trap 'own_build_trees "${builds[@]}"' EXIT
+# Scratch files of the run (the fuzz targets', lintian's, the install tests') go to a folder of its own, removed
+# when the run ends, however it ends.
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/maildig-test.XXXXXX")
+export TMPDIR=$scratch
+trap 'own_build_trees "${builds[@]}"; rm -rf "$scratch"' EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 own_build_trees "${builds[@]}"
 
 # Tests that may skip: as root, a read-only folder does not stop a write.
@@ -86,7 +92,9 @@ run_build build
 echo "== sanitizer build (ASan + UBSan) =="
 run_build build-asan -DMAILDIG_SANITIZE=ON -DMAILDIG_BENCH=OFF
 echo "== Debian package =="
-flock /tmp/maildig-package.lock bash tools/package_check.sh build || failures+=("the Debian package check failed")
+# Package checks on one machine take turns (each installs and removes the same package); the lock is dpkg's
+# database folder itself, so no lock file is left behind.
+flock /var/lib/dpkg bash tools/package_check.sh build || failures+=("the Debian package check failed")
 
 # ---- fuzz smoke runs --------------------------------------------------------------------------------------
 # Every fuzz target for a few seconds over its corpus (clang, libFuzzer + ASan + UBSan, in build-fuzz), so that

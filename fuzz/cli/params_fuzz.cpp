@@ -32,6 +32,14 @@ const std::string& scratchPath(const char* suffix) {
     return suffix[0] == 'c' ? cfg : out;
 }
 
+// Removes the scratch files once an input is done with, however parsing ended.
+struct TScratchFiles {
+    ~TScratchFiles() {
+        std::remove(scratchPath("cfg").c_str());
+        std::remove(scratchPath("out").c_str());
+    }
+};
+
 bool writeFile(const std::string& path, const std::string& bytes) {
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (f == nullptr) return false;
@@ -55,6 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string rest(reinterpret_cast<const char*>(data + 1), size - 1);
     try {
         if ((data[0] & 1) != 0) {
+            const TScratchFiles scratch;
             if (!writeFile(scratchPath("cfg"), rest)) return 0;
             parse({"maildig", "-c", scratchPath("cfg"), "word"});
             // What was read is written back and read again unchanged.

@@ -16,6 +16,7 @@
 #include <sys/time.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 

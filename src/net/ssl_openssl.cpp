@@ -2,11 +2,14 @@
 // come from the OpenSSL headers; every function is looked up in the loaded libraries.
 #include "net/ssl_openssl.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <memory>
 #include <mutex>
 #include <openssl/err.h>
 #include <openssl/evp.h>

@@ -2,6 +2,7 @@
 // linked), the process-wide loader, and the MD5 digest taken from the loaded libcrypto.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>

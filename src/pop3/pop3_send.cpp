@@ -1,6 +1,7 @@
 #include "pop3/pop3_send.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "bytes/ascii.h"
 #include "mime/basic/text_routines.h"

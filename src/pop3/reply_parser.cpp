@@ -1,6 +1,7 @@
 #include "pop3/reply_parser.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "mime/basic/text_routines.h"
 

@@ -2,7 +2,9 @@
 #include "search/mailbox.h"
 
 #include <cstdio>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "cli/params.h"
 #include "cli/quit.h"

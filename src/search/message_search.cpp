@@ -1,7 +1,9 @@
 // The find action and the text-part search shared with the view action.
 #include "search/message_search.h"
 
+#include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>

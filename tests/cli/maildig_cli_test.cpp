@@ -9,9 +9,12 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -295,7 +298,7 @@ TEST(MaildigConfig, WriteThenConfigRoundTripsTheLogin) {
     EXPECT_EQ(w.out, "");
     EXPECT_EQ(w.err, "");
     EXPECT_EQ(readBytes(cfg), "`af]_]_]`\r\nD@>6 @?6o6I2>A=6]4@>\r\nA[2 DDO\r\n1\r\n");
-    struct stat st {};
+    struct stat st = {};
     ASSERT_EQ(::stat(cfg.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0600u);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1)

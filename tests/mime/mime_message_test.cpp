@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "mime/basic/mail_dates.h"
 
 namespace {
@@ -90,10 +92,11 @@ TEST(ParseHeaderLine, FieldsFromTheirKeywords) {
 }
 
 TEST(ParseHeaderLine, LaterHeaderOfTheSameNameReplacesTheValue) {
+    using TField = std::string TMessHeader::*;
     const struct {
         const char* first;
         const char* second;
-        std::string TMessHeader::*field;
+        TField field;
         const char* expected;
     } cases[] = {
         {"From: a@x", "from: =?UTF-8?Q?B=C3=A9?= <b@x>", &TMessHeader::From, "B\xC3\xA9 <b@x>"},

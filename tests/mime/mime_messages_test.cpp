@@ -1,6 +1,7 @@
 // Whole messages from files: header fields, the part tree and the first text part.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <fstream>
 #include <sstream>
 #include <string>

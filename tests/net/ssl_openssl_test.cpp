@@ -2,6 +2,7 @@
 #include "net/ssl_openssl.h"
 
 #include <chrono>
+#include <cstdint>
 #include <gtest/gtest.h>
 #include <string>
 #include <thread>

@@ -1,9 +1,13 @@
 // The POP3 client against a real Dovecot: private instances on loopback started by the suite.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <iostream>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "net/ssl_openssl.h"
 #include "pop3/pop3_send.h"

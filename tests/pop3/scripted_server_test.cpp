@@ -1,6 +1,10 @@
 // The scripted POP3 server the protocol tests rely on: transcripts, pipelined commands, unexpected lines.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+#include <string>
+#include <vector>
+
 #include "net/blocksock.h"
 #include "net/ssl_openssl.h"
 #include "pop3/pop3_send.h"

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <fstream>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "pop3/pop3_send.h"
 #include "search/script_steps.h"

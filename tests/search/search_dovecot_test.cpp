@@ -2,10 +2,13 @@
 // loopback, over each way in (plain text on port 110, the STLS upgrade, TLS from the first byte, APOP).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "support/dovecot_fixture.h"
 #include "support/run_program.h"

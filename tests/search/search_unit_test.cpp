@@ -5,6 +5,7 @@
 #include <clocale>
 #include <cstdlib>
 #include <ctime>
+#include <string>
 
 #include "bytes/split_lines.h"
 #include "mime/mime_message.h"

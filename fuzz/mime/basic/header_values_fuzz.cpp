@@ -1,5 +1,6 @@
 // Fuzz target: dates and the other header-value routines on one header value. The first line of the input
 // is also used as a parameter name, separator and search text.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <ctime>

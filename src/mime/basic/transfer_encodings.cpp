@@ -1,5 +1,6 @@
 #include "mime/basic/transfer_encodings.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "bytes/ascii.h"

@@ -4,6 +4,8 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <string>
+#include <string_view>
 #include <utility>
 
 #include "mime/basic/transfer_encodings.h"

@@ -1,6 +1,8 @@
 // Escaping of control characters for display.
 #include "mime/charset/control_escape.h"
 
+#include <cstdint>
+
 #include "mime/charset/charset_tables.h"
 
 namespace {

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <utility>
 
 TEST(CharsetFromName, MapsHeaderNamesByWholeWord) {
     struct Case {
