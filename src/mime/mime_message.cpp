@@ -9,33 +9,22 @@
 #include "mime/basic/mail_dates.h"
 #include "mime/basic/text_routines.h"
 #include "mime/encoded_words.h"
-#include "mime/mime_text.h"
 
 namespace {
 
-using namespace mime_text;
-
 // The trimmed text after the first ":" of a header line (all of it when there is none).
 std::string_view HeaderValue(std::string_view line) {
-    const std::size_t colon = line.find(':');
-    return TrimGeneralView(colon == std::string_view::npos ? line : line.substr(colon + 1));
+    return TrimGeneralView(TextAfterView(line, ":"));
 }
 
 // Splits an address list at the commas outside double-quoted stretches (the quotes stay in the
-// items); each item trimmed and decoded, empty results dropped. One pass over the value.
+// items); each item trimmed and decoded, empty results dropped.
 void AppendAddresses(std::string_view value, TMimeChar target, ::Lines& list) {
-    bool inQuotes = false;
-    std::size_t start = 0;
-    for (std::size_t p = 0; p <= value.size(); ++p) {
-        if (p < value.size()) {
-            const char c = value[p];
-            if (c == '"') inQuotes = !inQuotes;
-            if (c != ',' || inQuotes) continue;
-        }
-        std::string item = DecodeHeaderWords(TrimGeneralView(value.substr(start, p - start)), target);
+    std::string_view rest = value;
+    do {
+        std::string item = DecodeHeaderWords(TrimGeneralView(FetchOutsideQuotes(rest, ",", '"')), target);
         if (!item.empty()) list.push_back(std::move(item));
-        start = p + 1;
-    }
+    } while (!rest.empty());
 }
 
 enum class Field {
@@ -135,7 +124,7 @@ void TMessHeader::WriteHeaderLines(::Lines& /*lines*/) const {}
 bool TMessHeader::ParseHeaderLine(const std::string& line) {
     const Keyword* match = nullptr;
     for (const Keyword& k : kKeywords) {
-        if (StartsNoCase(line, k.name)) {
+        if (StartsWithNoCase(line, k.name)) {
             match = &k;
             break;
         }

@@ -12,6 +12,9 @@
 std::string TextBefore(std::string_view s, std::string_view separator);
 // Text of s after the first occurrence of separator; all of s when it does not occur (or is empty).
 std::string TextAfter(std::string_view s, std::string_view separator);
+// The same texts as views into s (no copy).
+std::string_view TextBeforeView(std::string_view s, std::string_view separator);
+std::string_view TextAfterView(std::string_view s, std::string_view separator);
 // 1-based position of the last occurrence of sub in s; 0 when there is none. An empty sub matches at
 // length(s) + 1, the first start position of the backward walk.
 std::size_t LastPos(std::string_view sub, std::string_view s);
