@@ -76,6 +76,7 @@ constexpr std::size_t kKeptLine = std::size_t{64} << 10;
 } // namespace
 
 TMessPriority ParsePriority(std::string_view line) {
+    using enum TMessPriority;
     std::string_view w = HeaderValue(line);
     w = w.substr(0, w.find(' '));
     if (!w.empty() && w.find_first_not_of("0123456789") == std::string_view::npos) {
@@ -116,7 +117,7 @@ void TMessHeader::Reset() {
     CCList.clear();
     CustomHeaders.clear();
     Date = 0;
-    Priority = MP_unknown;
+    Priority = TMessPriority::MP_unknown;
 }
 
 void TMessHeader::WriteHeaderLines(::Lines& /*lines*/) const {}
@@ -177,7 +178,7 @@ bool TMessHeader::ParseHeaderLine(const std::string& line) {
 
 void TMessHeader::ParseHeaderLines(const ::Lines& lines) {
     Reset();
-    FPriority = FXPriority = FMsMailPriority = MP_unknown;
+    FPriority = FXPriority = FMsMailPriority = TMessPriority::MP_unknown;
     std::size_t i = 0;
     while (i < lines.size()) {
         UnfoldHeaderLineInto(lines, i, FLine);
@@ -185,9 +186,9 @@ void TMessHeader::ParseHeaderLines(const ::Lines& lines) {
         if (!ParseHeaderLine(FLine)) CustomHeaders.push_back(FLine);
     }
     if (FLine.capacity() > kKeptLine) std::string().swap(FLine);
-    if (FPriority != MP_unknown)
+    if (FPriority != TMessPriority::MP_unknown)
         Priority = FPriority;
-    else if (FXPriority != MP_unknown)
+    else if (FXPriority != TMessPriority::MP_unknown)
         Priority = FXPriority;
     else
         Priority = FMsMailPriority;

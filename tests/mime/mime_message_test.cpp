@@ -7,6 +7,8 @@
 
 namespace {
 
+using enum TMessPriority;
+
 TEST(ParsePriority, NumbersAndWords) {
     const struct {
         const char* line;
