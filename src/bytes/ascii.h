@@ -13,27 +13,18 @@ constexpr char AsciiUpper(char c) {
     return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
-// Folds s in place, without allocating.
-inline void LowerAsciiInPlace(std::string& s) {
-    for (char& c : s)
-        c = AsciiLower(c);
-}
-
-inline void UpperAsciiInPlace(std::string& s) {
-    for (char& c : s)
-        c = AsciiUpper(c);
-}
-
 // Copies of s with the ASCII letters folded.
 inline std::string LowerAscii(std::string_view s) {
     std::string out(s);
-    LowerAsciiInPlace(out);
+    for (char& c : out)
+        c = AsciiLower(c);
     return out;
 }
 
 inline std::string UpperAscii(std::string_view s) {
     std::string out(s);
-    UpperAsciiInPlace(out);
+    for (char& c : out)
+        c = AsciiUpper(c);
     return out;
 }
 

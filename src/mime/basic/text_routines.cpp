@@ -106,10 +106,6 @@ std::string_view TrimGeneralRightView(std::string_view s) {
     return s.substr(0, e);
 }
 
-std::string TrimGeneralRight(std::string_view s) {
-    return std::string(TrimGeneralRightView(s));
-}
-
 std::string FetchToken(std::string_view& s, std::string_view separator) {
     const std::size_t p = separator.empty() ? npos : FindLinear(s, separator);
     std::string token(TrimSpacesView(p == npos ? s : s.substr(0, p)));
