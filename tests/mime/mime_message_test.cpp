@@ -6,7 +6,6 @@
 #include "mime/basic/mail_dates.h"
 
 namespace {
-
 using enum TMessPriority;
 
 TEST(ParsePriority, NumbersAndWords) {
