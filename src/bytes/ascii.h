@@ -1,5 +1,5 @@
 // ASCII character routines shared by every layer: case folding of the letters A-Z/a-z (every other byte
-// kept, whatever the character set) and the value of a hexadecimal digit.
+// kept, whatever the character set) and hexadecimal digits both ways.
 #pragma once
 
 #include <string>
@@ -13,27 +13,18 @@ constexpr char AsciiUpper(char c) {
     return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
-// Folds s in place, without allocating.
-inline void LowerAsciiInPlace(std::string& s) {
-    for (char& c : s)
-        c = AsciiLower(c);
-}
-
-inline void UpperAsciiInPlace(std::string& s) {
-    for (char& c : s)
-        c = AsciiUpper(c);
-}
-
 // Copies of s with the ASCII letters folded.
 inline std::string LowerAscii(std::string_view s) {
     std::string out(s);
-    LowerAsciiInPlace(out);
+    for (char& c : out)
+        c = AsciiLower(c);
     return out;
 }
 
 inline std::string UpperAscii(std::string_view s) {
     std::string out(s);
-    UpperAsciiInPlace(out);
+    for (char& c : out)
+        c = AsciiUpper(c);
     return out;
 }
 
@@ -45,10 +36,22 @@ constexpr bool EqualsAsciiNoCase(std::string_view a, std::string_view b) {
     return true;
 }
 
+// True when s begins with prefix but for the case of ASCII letters.
+constexpr bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
+    return s.size() >= prefix.size() && EqualsAsciiNoCase(s.substr(0, prefix.size()), prefix);
+}
+
 // Value 0-15 of a hexadecimal digit (either case); -1 for any other byte.
 constexpr int HexDigitValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
+}
+
+// Appends the two lower-case hexadecimal digits of b.
+inline void AppendHexByte(std::string& out, unsigned char b) {
+    static constexpr char digits[] = "0123456789abcdef";
+    out += digits[b >> 4];
+    out += digits[b & 15];
 }

@@ -9,33 +9,22 @@
 #include "mime/basic/mail_dates.h"
 #include "mime/basic/text_routines.h"
 #include "mime/encoded_words.h"
-#include "mime/mime_text.h"
 
 namespace {
 
-using namespace mime_text;
-
 // The trimmed text after the first ":" of a header line (all of it when there is none).
 std::string_view HeaderValue(std::string_view line) {
-    const std::size_t colon = line.find(':');
-    return TrimGeneralView(colon == std::string_view::npos ? line : line.substr(colon + 1));
+    return TrimGeneralView(TextAfterView(line, ":"));
 }
 
 // Splits an address list at the commas outside double-quoted stretches (the quotes stay in the
-// items); each item trimmed and decoded, empty results dropped. One pass over the value.
+// items); each item trimmed and decoded, empty results dropped.
 void AppendAddresses(std::string_view value, TMimeChar target, ::Lines& list) {
-    bool inQuotes = false;
-    std::size_t start = 0;
-    for (std::size_t p = 0; p <= value.size(); ++p) {
-        if (p < value.size()) {
-            const char c = value[p];
-            if (c == '"') inQuotes = !inQuotes;
-            if (c != ',' || inQuotes) continue;
-        }
-        std::string item = DecodeHeaderWords(TrimGeneralView(value.substr(start, p - start)), target);
+    std::string_view rest = value;
+    do {
+        std::string item = DecodeHeaderWords(TrimGeneralView(FetchOutsideQuotes(rest, ",", '"')), target);
         if (!item.empty()) list.push_back(std::move(item));
-        start = p + 1;
-    }
+    } while (!rest.empty());
 }
 
 enum class Field {
@@ -87,6 +76,7 @@ constexpr std::size_t kKeptLine = std::size_t{64} << 10;
 } // namespace
 
 TMessPriority ParsePriority(std::string_view line) {
+    using enum TMessPriority;
     std::string_view w = HeaderValue(line);
     w = w.substr(0, w.find(' '));
     if (!w.empty() && w.find_first_not_of("0123456789") == std::string_view::npos) {
@@ -127,7 +117,7 @@ void TMessHeader::Reset() {
     CCList.clear();
     CustomHeaders.clear();
     Date = 0;
-    Priority = MP_unknown;
+    Priority = TMessPriority::MP_unknown;
 }
 
 void TMessHeader::WriteHeaderLines(::Lines& /*lines*/) const {}
@@ -135,7 +125,7 @@ void TMessHeader::WriteHeaderLines(::Lines& /*lines*/) const {}
 bool TMessHeader::ParseHeaderLine(const std::string& line) {
     const Keyword* match = nullptr;
     for (const Keyword& k : kKeywords) {
-        if (StartsNoCase(line, k.name)) {
+        if (StartsWithNoCase(line, k.name)) {
             match = &k;
             break;
         }
@@ -188,7 +178,7 @@ bool TMessHeader::ParseHeaderLine(const std::string& line) {
 
 void TMessHeader::ParseHeaderLines(const ::Lines& lines) {
     Reset();
-    FPriority = FXPriority = FMsMailPriority = MP_unknown;
+    FPriority = FXPriority = FMsMailPriority = TMessPriority::MP_unknown;
     std::size_t i = 0;
     while (i < lines.size()) {
         UnfoldHeaderLineInto(lines, i, FLine);
@@ -196,9 +186,9 @@ void TMessHeader::ParseHeaderLines(const ::Lines& lines) {
         if (!ParseHeaderLine(FLine)) CustomHeaders.push_back(FLine);
     }
     if (FLine.capacity() > kKeptLine) std::string().swap(FLine);
-    if (FPriority != MP_unknown)
+    if (FPriority != TMessPriority::MP_unknown)
         Priority = FPriority;
-    else if (FXPriority != MP_unknown)
+    else if (FXPriority != TMessPriority::MP_unknown)
         Priority = FXPriority;
     else
         Priority = FMsMailPriority;

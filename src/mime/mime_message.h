@@ -10,7 +10,7 @@
 #include "mime/charset/charsets.h"
 #include "mime/mime_part.h"
 
-enum TMessPriority { MP_unknown, MP_low, MP_normal, MP_high };
+enum class TMessPriority { MP_unknown, MP_low, MP_normal, MP_high };
 
 // Priority of a "Priority:", "X-Priority:" or "X-MSMail-Priority:" header line: the first word of
 // its value, as a number (1-2 high, 3 normal, 4-5 low) or a word (urgent, normal, low...).
@@ -32,7 +32,7 @@ class TMessHeader {
     TMimeChar CharsetCode; // charset encoded words are converted into; kept by Reset
     std::string ReplyTo;
     std::string MessageID;
-    TMessPriority Priority = MP_unknown;
+    TMessPriority Priority = TMessPriority::MP_unknown;
 
     // Stores one unfolded header line; true when its name is one this class knows.
     virtual bool ParseHeaderLine(const std::string& line);
@@ -45,9 +45,9 @@ class TMessHeader {
     void ParseHeaderLines(const ::Lines& lines);
 
   private:
-    TMessPriority FPriority = MP_unknown;
-    TMessPriority FXPriority = MP_unknown;
-    TMessPriority FMsMailPriority = MP_unknown;
+    TMessPriority FPriority = TMessPriority::MP_unknown;
+    TMessPriority FXPriority = TMessPriority::MP_unknown;
+    TMessPriority FMsMailPriority = TMessPriority::MP_unknown;
     std::string FLine; // the header line being unfolded, reused
 };
 

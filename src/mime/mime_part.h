@@ -1,25 +1,23 @@
 // One node of the MIME structure of a message: its content fields, the split of its lines into
 // header, body and sub-parts, and the decoding of its body into bytes of the target character set.
+// The class is implemented by concern: mime_part.cpp (life cycle and sub-part access),
+// mime_part_fields.cpp (content fields), mime_part_split.cpp (the tree split and its limits),
+// mime_part_pool.cpp (what a root keeps for the next message), mime_part_decode.cpp (body decoding).
 #pragma once
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "mime/basic/header_values.h"
 #include "mime/basic/lines.h"
 #include "mime/charset/charsets.h"
+#include "mime/mime_part_lines.h"
 
 enum TMimePrimary { MP_TEXT, MP_MULTIPART, MP_MESSAGE, MP_BINARY };
 enum TMimeEncoding { ME_7BIT, ME_8BIT, ME_QUOTED_PRINTABLE, ME_BASE64, ME_UU, ME_XX };
-
-class TMimePart;
-using THookWalkPart = std::function<void(TMimePart& Sender)>;
 
 // Deepest level that is still split into sub-parts, whatever MaxSubLevel says: a part at this
 // level keeps its multipart or embedded-message body unsplit in PartBody. It bounds the recursion
@@ -31,82 +29,6 @@ inline constexpr int32_t MimeMaxNesting = 100;
 // few megabytes. Parts are split depth first, so the first text leaf of any message with fewer parts than
 // this is found as without a limit.
 inline constexpr std::size_t MimeMaxParts = 10000;
-
-// The lines of a part: a list the part owns (as the root of a tree is given its lines), or a stretch of
-// the lines of another list, shared instead of copied, as the sub-parts and the body of a split part are.
-// A shared stretch may read every line right-trimmed (characters of code 32 or below removed at the
-// end). Shared lines are read through their list, so they follow it: valid while that list lives, and
-// never beyond its current end.
-class TPartLines {
-  public:
-    class const_iterator {
-      public:
-        using value_type = std::string_view;
-        using difference_type = std::ptrdiff_t;
-        const_iterator() = default;
-        const_iterator(const TPartLines* lines, std::size_t index) : FLines(lines), FIndex(index) {}
-        std::string_view operator*() const { return (*FLines)[FIndex]; }
-        const_iterator& operator++() {
-            ++FIndex;
-            return *this;
-        }
-        const_iterator operator++(int) {
-            const_iterator old = *this;
-            ++FIndex;
-            return old;
-        }
-        bool operator==(const const_iterator& other) const { return FIndex == other.FIndex; }
-
-      private:
-        const TPartLines* FLines = nullptr;
-        std::size_t FIndex = 0;
-    };
-    using iterator = const_iterator;
-    using value_type = std::string_view;
-    using size_type = std::size_t;
-
-    TPartLines() = default;
-    TPartLines(const TPartLines&) = delete;
-    TPartLines& operator=(const TPartLines&) = delete;
-
-    // Owns lines from now on.
-    TPartLines& operator=(::Lines lines);
-    // Reads all of lines, whatever it holds when read.
-    void ShareAll(const ::Lines& lines);
-    // Reads the count lines of source from first on (the lines source reads there), right-trimmed when
-    // trimmed is set or source itself trims.
-    void Share(const TPartLines& source, std::size_t first, std::size_t count, bool trimmed);
-    // Empty, owning nothing.
-    void clear();
-
-    std::size_t size() const {
-        const std::size_t total = Source().size();
-        if (FFirst >= total) return 0;
-        return std::min(FCount, total - FFirst);
-    }
-    bool empty() const { return size() == 0; }
-    // Line i, for i below size().
-    std::string_view operator[](std::size_t i) const {
-        const std::string_view line = Source()[FFirst + i];
-        return FTrimmed ? TrimGeneralRightView(line) : line;
-    }
-    std::string_view front() const { return (*this)[0]; }
-    std::string_view back() const { return (*this)[size() - 1]; }
-    const_iterator begin() const { return {this, 0}; }
-    const_iterator end() const { return {this, size()}; }
-
-    friend bool operator==(const TPartLines& a, const ::Lines& b);
-
-  private:
-    static constexpr std::size_t kAll = static_cast<std::size_t>(-1);
-    ::Lines FOwned;
-    const ::Lines* FSource = nullptr; // nullptr: the owned lines
-    std::size_t FFirst = 0;
-    std::size_t FCount = kAll;
-    bool FTrimmed = false;
-
-    const ::Lines& Source() const { return FSource != nullptr ? *FSource : FOwned; }
-};
 
 // True when the line starts a UU-encoded block ("begin" followed by a blank and more text).
 bool LooksLikeUU(std::string_view line);
@@ -162,11 +84,9 @@ class TMimePart {
     int32_t MaxSubLevel = -1; // nesting limit; -1 means none (MimeMaxNesting still applies)
     bool ConvertCharset = true;
     bool ForcedHTMLConvert = false;
-    THookWalkPart OnWalkPart; // carried, never called
-    int32_t MaxLineLength = 78;
 
-    // Back to the state before splitting; keeps Lines, DefaultCharset, SubLevel, MaxSubLevel,
-    // MaxLineLength and OnWalkPart, frees the sub-parts.
+    // Back to the state before splitting; keeps Lines, DefaultCharset, SubLevel and MaxSubLevel, frees the
+    // sub-parts.
     void Reset();
 
     int32_t CountSubParts() const;
@@ -201,22 +121,47 @@ class TMimePart {
     TMimeChar FCharsetCode;
     bool FAttachInside = false;
     std::vector<std::unique_ptr<TMimePart>> FSubParts;
-
     // Decoded text that is not kept in DecodedLines, reused from one decoding to the next.
     std::string FScratch;
-    // The root of the tree (nullptr in a root), and in a root the parts freed by the last reset, kept for
-    // the next split.
-    static constexpr std::size_t kMaxSpareParts = 256;
-    TMimePart* FRoot = nullptr;
-    std::vector<std::unique_ptr<TMimePart>> FSpareParts;
-    // In a root, line strings left over by DecodeBodyLines, lent to the next call.
-    static constexpr std::size_t kMaxSpareLines = 4096;
-    std::vector<std::string> FSpareLines;
 
+    // Decoded text and other buffers are kept between messages only up to this size.
+    static constexpr std::size_t kKeptBuffer = std::size_t{256} << 10;
+    static void ReleaseIfLarge(std::string& buffer);
+
+    // What the root of a tree keeps between messages: the parts freed by the last reset, for the next
+    // split, and the line strings left over by DecodeBodyLines, lent to the next call.
+    struct TPools {
+        static constexpr std::size_t kMaxParts = 256;
+        static constexpr std::size_t kMaxLines = 4096;
+        std::vector<std::unique_ptr<TMimePart>> Parts;
+        std::vector<std::string> Lines;
+    };
+    TPools FPools;              // used in a root only
+    TMimePart* FRoot = nullptr; // the root of the tree; nullptr in a root
+    TMimePart& Root() { return FRoot != nullptr ? *FRoot : *this; }
+    // A part from the pool made as good as new, or a new one.
+    std::unique_ptr<TMimePart> TakeSparePart();
+    // Moves the spare line strings to the end of lines.
+    void LendSpareLines(::Lines& lines);
+    // Keeps the strings of lines from index used on (those not too large), up to the pool's limit.
+    void KeepSpareLines(::Lines& lines, std::size_t used);
+
+    // Splitting: what the tree may still spend, the steps of SplitWithin, and the UU flag.
     struct TSplitBudget;
-    void SetAttachFrom(std::string_view line);
     // SplitParts within what is left of the tree's limits.
     void SplitWithin(TSplitBudget& budget);
+    // The header block into Headers; returns the index of the first body line.
+    std::size_t ReadHeaderBlock();
+    // Preamble, sub-parts (or the unsplit body) of a multipart from line i; returns the line after them.
+    std::size_t SplitMultipart(std::size_t i, TSplitBudget& budget, bool split);
+    // The embedded message from line i as the one sub-part.
+    void SplitEmbedded(std::size_t i, TSplitBudget& budget);
+    // Lines from i to the end into list (right-trimmed when trimmed is set), noting a UU block among them.
+    void TakeRest(TPartLines& list, std::size_t i, bool trimmed);
+    void SetAttachFrom(std::string_view line);
+
+    // True when the body needs no transfer decoding (7bit and 8bit).
+    bool IsPlainTransfer() const { return FEncodingCode == ME_7BIT || FEncodingCode == ME_8BIT; }
     // The decoded body into text (replacing it), using FScratch for the steps in between.
     void DecodeText(std::string& text);
     // Whether DecodeBody converts the charset of text (not when the conversion would leave it unchanged).

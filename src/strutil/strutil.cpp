@@ -3,11 +3,13 @@
 #include "strutil/strutil.h"
 
 #include "bytes/ascii.h"
+#include "bytes/text_scan.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <string_view>
 
 namespace {
 
@@ -40,7 +42,8 @@ std::size_t str_length(const std::string& s) {
 }
 
 std::string str_trim(const std::string& s) {
-    return str_trim_right(str_trim_left(s));
+    // The same as str_trim_right of str_trim_left.
+    return std::string(TrimSpacesView(s));
 }
 
 std::string str_trim_left(const std::string& s) {
@@ -109,7 +112,7 @@ int str_to_int(const std::string& s) {
         ++i;
     bool negative = false;
     if (i < n && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
-    int base = 10;
+    unsigned base = 10;
     if (i < n && s[i] == '$') {
         base = 16;
         ++i;
@@ -123,16 +126,10 @@ int str_to_int(const std::string& s) {
         base = 8;
         ++i;
     }
-    if (i >= n) return 0;
     // The magnitude may reach 2^31 only for a negative value.
     const std::uint64_t limit = negative ? std::uint64_t{1} << 31 : std::numeric_limits<int>::max();
     std::uint64_t value = 0;
-    for (; i < n; ++i) {
-        const int d = HexDigitValue(s[i]);
-        if (d < 0 || d >= base) return 0;
-        value = value * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(d);
-        if (value > limit) return 0;
-    }
+    if (!ParseDigits(std::string_view(s).substr(i), base, limit, value)) return 0;
     long long signedValue = negative ? -static_cast<long long>(value) : static_cast<long long>(value);
     return static_cast<int>(signedValue);
 }
@@ -211,25 +208,14 @@ void str_delimit_TSL(const std::string& s, const std::string& separator, const s
     if (separator.size() > 1 || delimiter.size() > 1)
         fatalReport("str_delimite_TSL: separator and delimiter cannot be more than 1 character.\n");
     if (s.empty()) return;
-    if (separator.empty()) {
-        list.push_back(finishField(s, delimiter));
-        return;
-    }
-    const char sep = separator[0];
-    const bool hasDelim = !delimiter.empty();
-    const char delim = hasDelim ? delimiter[0] : '\0';
+    // An empty separator is never found, so the whole of s is one field.
     std::size_t start = 0;
-    bool inside = false;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        char c = s[i];
-        if (inside) {
-            if (c == delim) inside = false;
-        } else if (hasDelim && c == delim) {
-            inside = true;
-        } else if (c == sep) {
-            list.push_back(finishField(s.substr(start, i - start), delimiter));
-            start = i + 1;
-        }
+    for (;;) {
+        const std::size_t at =
+            FindOutsideQuotes(std::string_view(s).substr(start), separator, delimiter, true);
+        if (at == std::string_view::npos) break;
+        list.push_back(finishField(s.substr(start, at), delimiter));
+        start += at + 1;
     }
     list.push_back(finishField(s.substr(start), delimiter));
 }

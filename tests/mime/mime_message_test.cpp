@@ -8,6 +8,7 @@
 #include "mime/basic/mail_dates.h"
 
 namespace {
+using enum TMessPriority;
 
 TEST(ParsePriority, NumbersAndWords) {
     const struct {

@@ -139,7 +139,7 @@ TEST_F(MessageFile, EncodedWordsAndFoldedHeaders) {
     EXPECT_EQ(h.Organization, "Example Corporation");
     EXPECT_EQ(h.MessageID, "abc.123@example.fr");
     EXPECT_EQ(h.XMailer, "Mailer 1.0");
-    EXPECT_EQ(h.Priority, MP_high);
+    EXPECT_EQ(h.Priority, TMessPriority::MP_high);
     EXPECT_EQ(h.CustomHeaders, Lines({"X-Spam: no"}));
     EXPECT_EQ(mess.MessagePart().CharsetCode(), UTF_8);
 }

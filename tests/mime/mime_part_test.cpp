@@ -23,7 +23,6 @@ TEST(TMimePart, ConstructionDefaults) {
     EXPECT_EQ(part.DefaultCharset, CharsetName(SystemCharset()));
     EXPECT_EQ(part.SubLevel, 0);
     EXPECT_EQ(part.MaxSubLevel, -1);
-    EXPECT_EQ(part.MaxLineLength, 78);
     EXPECT_TRUE(part.ConvertCharset);
     EXPECT_FALSE(part.ForcedHTMLConvert);
     EXPECT_FALSE(part.AttachInside());

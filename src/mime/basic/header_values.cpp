@@ -1,30 +1,19 @@
 #include "mime/basic/header_values.h"
 
-#include <algorithm>
-
+#include "bytes/ascii.h"
+#include "bytes/text_scan.h"
 #include "mime/basic/text_routines.h"
 
-std::string FetchOutsideQuotes(std::string_view& s, std::string_view delimiter, char quote) {
-    bool inside = false;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        if (inside) {
-            if (s[i] == quote) inside = false;
-        } else if (!delimiter.empty() && s.substr(i, delimiter.size()) == delimiter) {
-            std::string result(s.substr(0, i));
-            s.remove_prefix(i + delimiter.size());
-            return result;
-        } else if (s[i] == quote) {
-            inside = true;
-        }
-    }
-    std::string result(s);
-    s = {};
+std::string_view FetchOutsideQuotes(std::string_view& s, std::string_view delimiter, char quote) {
+    const std::size_t at = FindOutsideQuotes(s, delimiter, std::string_view(&quote, 1), false);
+    const std::string_view result = s.substr(0, at);
+    s = at == std::string_view::npos ? std::string_view() : s.substr(at + delimiter.size());
     return result;
 }
 
 std::string FetchOutsideQuotes(std::string& s, std::string_view delimiter, char quote) {
     std::string_view view(s);
-    std::string result = FetchOutsideQuotes(view, delimiter, quote);
+    std::string result(FetchOutsideQuotes(view, delimiter, quote));
     s.erase(0, s.size() - view.size());
     return result;
 }
@@ -56,9 +45,8 @@ std::string Unquote(std::string_view s, char quote) {
 std::string HeaderParameter(std::string_view value, std::string_view name) {
     std::string_view rest = value;
     while (!rest.empty()) {
-        const std::string segment = FetchOutsideQuotes(rest, ";", '"');
-        const std::string_view seg = TrimGeneralView(segment);
-        if (seg.size() < name.size() || !EqualsAsciiNoCase(seg.substr(0, name.size()), name)) continue;
+        const std::string_view seg = TrimGeneralView(FetchOutsideQuotes(rest, ";", '"'));
+        if (!StartsWithNoCase(seg, name)) continue;
         const std::string_view after = TrimGeneralView(seg.substr(name.size()));
         if (after.empty()) return {};
         if (after[0] == '=') return Unquote(TrimGeneralView(after.substr(1)), '"');
@@ -67,8 +55,7 @@ std::string HeaderParameter(std::string_view value, std::string_view name) {
 }
 
 std::string ExtractAddress(std::string_view value) {
-    const std::string after = TextAfter(value, "<");
-    return TrimGeneral(TextBefore(after, ">"));
+    return TrimGeneral(TextBeforeView(TextAfterView(value, "<"), ">"));
 }
 
 std::string UnfoldHeaderLine(const Lines& list, std::size_t& index) {

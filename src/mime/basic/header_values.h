@@ -10,9 +10,9 @@
 
 // The text before the first delimiter that is not inside quotes (the quotes stay, nothing is trimmed); the
 // delimiter is removed and s keeps the rest. Without such a delimiter the whole of s is returned and s is
-// emptied.
+// emptied. The string_view form hands back a piece of s and advances the view.
 std::string FetchOutsideQuotes(std::string& s, std::string_view delimiter, char quote);
-std::string FetchOutsideQuotes(std::string_view& s, std::string_view delimiter, char quote);
+std::string_view FetchOutsideQuotes(std::string_view& s, std::string_view delimiter, char quote);
 // s with its quoting removed: a doubled quote inside quotes stands for one quote ("a""b"c gives a"bc).
 std::string Unquote(std::string_view s, char quote);
 // Value of the parameter called name (ASCII case ignored) in a header value such as

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "bytes/text_scan.h"
 #include "mime/basic/text_routines.h"
 
 std::array<TMonthRow, 7> MonthNames = {{
@@ -73,17 +74,11 @@ void BuildUpperMonthNames() {
 
 // Decimal integer with an optional sign, the whole text; false when it is not one or does not fit an int.
 bool ParseInt(std::string_view s, long long& value) {
-    std::size_t i = 0;
-    bool negative = false;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
-    if (i == s.size()) return false;
-    long long v = 0;
-    for (; i < s.size(); ++i) {
-        if (s[i] < '0' || s[i] > '9') return false;
-        v = v * 10 + (s[i] - '0');
-        if (v > 2147483647LL) return false;
-    }
-    value = negative ? -v : v;
+    const bool negative = !s.empty() && s[0] == '-';
+    if (!s.empty() && (s[0] == '+' || s[0] == '-')) s.remove_prefix(1);
+    std::uint64_t v = 0;
+    if (!ParseDigits(s, 10, 2147483647, v)) return false;
+    value = negative ? -static_cast<long long>(v) : static_cast<long long>(v);
     return true;
 }
 
@@ -138,13 +133,9 @@ long long SecondsFromText(std::string_view token) {
     while (true) {
         const std::size_t colon = token.find(':', start);
         const std::string_view part = token.substr(start, colon == npos ? npos : colon - start);
-        if (count == 3 || part.empty() || part.size() > 2) return -1;
-        long long v = 0;
-        for (const char c : part) {
-            if (c < '0' || c > '9') return -1;
-            v = v * 10 + (c - '0');
-        }
-        fields[count++] = v;
+        std::uint64_t v = 0;
+        if (count == 3 || part.size() > 2 || !ParseDigits(part, 10, 99, v)) return -1;
+        fields[count++] = static_cast<long long>(v);
         if (colon == npos) break;
         start = colon + 1;
     }

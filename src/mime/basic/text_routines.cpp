@@ -2,12 +2,15 @@
 
 #include <vector>
 
+#include "bytes/text_scan.h"
+
 namespace {
 
 constexpr std::size_t npos = std::string_view::npos;
 
 // Knuth-Morris-Pratt search, so that a long separator in a long text stays linear.
 std::size_t FindLinear(std::string_view s, std::string_view sub, std::size_t from = 0) {
+    if (sub.size() == 1) return s.find(sub[0], from);
     if (sub.size() <= 16 || from >= s.size()) return s.find(sub, from);
     std::vector<std::size_t> fail(sub.size(), 0);
     for (std::size_t i = 1, k = 0; i < sub.size(); ++i) {
@@ -29,24 +32,26 @@ bool IsControlOrSpace(char c) {
     return static_cast<unsigned char>(c) <= 32;
 }
 
-std::string_view TrimSpacesView(std::string_view s) {
-    const std::size_t b = s.find_first_not_of(' ');
-    if (b == npos) return {};
-    return s.substr(b, s.find_last_not_of(' ') - b + 1);
-}
-
 } // namespace
 
-std::string TextBefore(std::string_view s, std::string_view separator) {
-    if (separator.empty()) return std::string(s);
+std::string_view TextBeforeView(std::string_view s, std::string_view separator) {
+    if (separator.empty()) return s;
     const std::size_t p = FindLinear(s, separator);
-    return std::string(p == npos ? s : s.substr(0, p));
+    return p == npos ? s : s.substr(0, p);
+}
+
+std::string_view TextAfterView(std::string_view s, std::string_view separator) {
+    if (separator.empty()) return s;
+    const std::size_t p = FindLinear(s, separator);
+    return p == npos ? s : s.substr(p + separator.size());
+}
+
+std::string TextBefore(std::string_view s, std::string_view separator) {
+    return std::string(TextBeforeView(s, separator));
 }
 
 std::string TextAfter(std::string_view s, std::string_view separator) {
-    if (separator.empty()) return std::string(s);
-    const std::size_t p = FindLinear(s, separator);
-    return std::string(p == npos ? s : s.substr(p + separator.size()));
+    return std::string(TextAfterView(s, separator));
 }
 
 std::size_t LastPos(std::string_view sub, std::string_view s) {
@@ -101,10 +106,6 @@ std::string_view TrimGeneralRightView(std::string_view s) {
     return s.substr(0, e);
 }
 
-std::string TrimGeneralRight(std::string_view s) {
-    return std::string(TrimGeneralRightView(s));
-}
-
 std::string FetchToken(std::string_view& s, std::string_view separator) {
     const std::size_t p = separator.empty() ? npos : FindLinear(s, separator);
     std::string token(TrimSpacesView(p == npos ? s : s.substr(0, p)));
@@ -120,14 +121,10 @@ std::string FetchToken(std::string& s, std::string_view separator) {
 }
 
 std::string HexOfBytes(std::string_view s) {
-    static constexpr char digits[] = "0123456789abcdef";
     std::string out;
     out.reserve(s.size() * 2);
-    for (const char c : s) {
-        const auto b = static_cast<unsigned char>(c);
-        out += digits[b >> 4];
-        out += digits[b & 15];
-    }
+    for (const char c : s)
+        AppendHexByte(out, static_cast<unsigned char>(c));
     return out;
 }
 

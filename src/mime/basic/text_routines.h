@@ -12,6 +12,9 @@
 std::string TextBefore(std::string_view s, std::string_view separator);
 // Text of s after the first occurrence of separator; all of s when it does not occur (or is empty).
 std::string TextAfter(std::string_view s, std::string_view separator);
+// The same texts as views into s (no copy).
+std::string_view TextBeforeView(std::string_view s, std::string_view separator);
+std::string_view TextAfterView(std::string_view s, std::string_view separator);
 // 1-based position of the last occurrence of sub in s; 0 when there is none. An empty sub matches at
 // length(s) + 1, the first start position of the backward walk.
 std::size_t LastPos(std::string_view sub, std::string_view s);
@@ -19,11 +22,9 @@ std::size_t LastPos(std::string_view sub, std::string_view s);
 std::string ReplaceAll(std::string_view s, std::string_view search, std::string_view replacement);
 // s without leading and trailing spaces (character 32 only).
 std::string TrimSpaces(std::string_view s);
-// s without leading and trailing characters of code 32 or below; the right-only form trims the end alone.
+// s without leading and trailing characters of code 32 or below, as a copy or as a view into s; the
+// right-only form trims the end alone.
 std::string TrimGeneral(std::string_view s);
-std::string TrimGeneralRight(std::string_view s);
-
-// The same trims, as views into s (no copy).
 std::string_view TrimGeneralView(std::string_view s);
 std::string_view TrimGeneralRightView(std::string_view s);
 

@@ -3,15 +3,14 @@
 
 #include <cstdint>
 
+#include "bytes/ascii.h"
 #include "mime/charset/charset_tables.h"
 
 namespace {
 
 void PutEscaped(std::string& out, unsigned char c) {
-    static constexpr char kHex[] = "0123456789abcdef";
     out += "\\x";
-    out.push_back(kHex[c >> 4]);
-    out.push_back(kHex[c & 0x0F]);
+    AppendHexByte(out, c);
 }
 
 bool IsC1(std::uint16_t value) {

@@ -54,7 +54,7 @@ TEST(Trimming, SpacesOnlyOrEverythingUpToCode32) {
     EXPECT_EQ(TrimSpaces("    "), "");
     EXPECT_EQ(TrimGeneral("\t\r\n a b \x01\x7F"), "a b \x01\x7F");
     EXPECT_EQ(TrimGeneral(std::string("\0x\0", 3)), "x");
-    EXPECT_EQ(TrimGeneralRight(" a \r\n"), " a");
+    EXPECT_EQ(TrimGeneralRightView(" a \r\n"), " a");
 }
 
 TEST(FetchToken, TakesTheTokenAndKeepsTheTrimmedRest) {

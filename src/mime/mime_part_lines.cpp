@@ -1,0 +1,42 @@
+#include "mime/mime_part_lines.h"
+
+#include <utility>
+
+TPartLines& TPartLines::operator=(::Lines lines) {
+    FOwned = std::move(lines);
+    FSource = nullptr;
+    FFirst = 0;
+    FCount = kAll;
+    FTrimmed = false;
+    return *this;
+}
+
+void TPartLines::ShareAll(const ::Lines& lines) {
+    FOwned.clear();
+    FSource = &lines;
+    FFirst = 0;
+    FCount = kAll;
+    FTrimmed = false;
+}
+
+void TPartLines::Share(const TPartLines& source, std::size_t first, std::size_t count, bool trimmed) {
+    const std::size_t from = source.FFirst + first;
+    const bool trim = source.FTrimmed || trimmed;
+    const ::Lines* list = &source.Source();
+    FOwned.clear();
+    FSource = list;
+    FFirst = from;
+    FCount = count;
+    FTrimmed = trim;
+}
+
+void TPartLines::clear() {
+    *this = ::Lines();
+}
+
+bool operator==(const TPartLines& a, const ::Lines& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < b.size(); ++i)
+        if (a[i] != b[i]) return false;
+    return true;
+}
