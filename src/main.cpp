@@ -38,7 +38,7 @@ TOutcome runMailboxAction(const TParams& params) {
     if (!outcome.Ok()) return outcome;
     // The server removes a message marked with DELE only when it acknowledges QUIT; anything else means the
     // message is still there.
-    const bool committed = box.Pop.CloseSession();
+    const bool committed = box.Pop.CloseSession().Ok();
     if (params.action == delete_action && !committed) return {17};
     return {};
 }

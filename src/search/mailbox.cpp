@@ -35,16 +35,15 @@ TOutcome openMailbox(TMailbox& box, const TLogin& login, bool verbose) {
 
 TOutcome getMessageList(TMailbox& box, bool verbose) {
     if (verbose) std::fputs("Getting list of messages on server...\n", stderr);
-    if (!box.Pop.ListUids(0)) return {12};
+    TPOP3Reply listing = box.Pop.ListUids(0);
+    if (!listing.Ok()) return {12};
     box.MsgNumbers.clear();
     box.MsgUids.clear();
     // The reply's lines are freed as they are split, so a long listing is held about once, not twice.
-    Lines listing;
-    box.Pop.TakeFullResult(listing);
-    box.MsgNumbers.reserve(listing.size());
-    box.MsgUids.reserve(listing.size());
+    box.MsgNumbers.reserve(listing.FullResult.size());
+    box.MsgUids.reserve(listing.FullResult.size());
     std::vector<std::string> fields;
-    for (std::string& line : listing) {
+    for (std::string& line : listing.FullResult) {
         str_delimit_TSL(line, " ", "", fields);
         if (fields.size() != 2 || !isValidUid(fields[1]))
             return {20, EscapeControlChars(line, SystemCharset())};

@@ -148,9 +148,9 @@ TOutcome findMessages(TMailbox& box, const TSearchCriteria& criteria, int maxSiz
     // empty replies that follow. A reply cut off after its status line is judged on what arrived (a match
     // there is real) and counts as not searched unless it matched.
     std::size_t lostFrom = numbers.size(); // the first message not searched
-    auto judge = [&](std::size_t i) {
+    auto judge = [&](std::size_t i, TPOP3Reply& reply) {
         const bool lost = pop.SessionLost();
-        if (lost && !pop.ResultString().starts_with("+OK")) {
+        if (lost && !reply.ResultString.starts_with("+OK")) {
             lostFrom = i;
             return false;
         }
@@ -158,7 +158,7 @@ TOutcome findMessages(TMailbox& box, const TSearchCriteria& criteria, int maxSiz
             writeLine(stderr, "Processing msg " + box.MsgNumbers[i] + " (" + box.MsgUids[i] + "): ");
         pop.RecycleLines(mess.Lines()); // the previous message's lines, for the next replies
         mess.Reset();
-        pop.TakeFullResult(mess.Lines());
+        mess.Lines().swap(reply.FullResult);
         const bool matched = messageMatches(mess, criteria, textLines);
         if (matched) {
             matchedAny = true;

@@ -22,9 +22,9 @@ std::size_t lookupUid(const TMailbox& box, const TUidRequest& request) {
 
 // Fetches and parses the head of message i, then writes the verbose block.
 void fetchMessage(TMailbox& box, const TUidRequest& request, std::size_t i, TMimeMess& mess) {
-    box.Pop.FetchTop(str_to_int(box.MsgNumbers[i]), fetchLines(request.MaxSize));
+    TPOP3Reply top = box.Pop.FetchTop(str_to_int(box.MsgNumbers[i]), fetchLines(request.MaxSize));
     mess.Reset();
-    box.Pop.TakeFullResult(mess.Lines());
+    mess.Lines().swap(top.FullResult);
     mess.ParseMessage();
     if (request.Verbose) {
         writeLine(stderr, "  uid:        " + request.Uid);
@@ -97,6 +97,6 @@ TOutcome deleteByUid(TMailbox& box, const TUidRequest& request) {
     if (i == box.MsgUids.size()) return {1};
     TMimeMess mess;
     fetchMessage(box, request, i, mess);
-    if (!box.Pop.DeleteMessage(str_to_int(box.MsgNumbers[i]))) return {17};
+    if (!box.Pop.DeleteMessage(str_to_int(box.MsgNumbers[i])).Ok()) return {17};
     return {};
 }
