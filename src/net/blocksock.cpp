@@ -158,25 +158,21 @@ void TTCPBlockSocket::SetErrno(int err) {
 bool TTCPBlockSocket::Resolve(std::string_view host, std::string_view port, void* address, uint32_t& length) {
     const std::string hostText(host);
     const std::string portText(port);
+    // A socket that exists keeps its family; otherwise a numeric literal decides, and a name is tried as
+    // IPv4 first, then as IPv6.
     int family = AF_UNSPEC;
-    if (handle_ == -1 && Family == SF_Any) {
-        if (IsNumericAddress(hostText, AF_INET))
-            family = AF_INET;
-        else if (IsNumericAddress(hostText, AF_INET6))
-            family = AF_INET6;
-    } else if (Family == SF_IP4) {
-        family = AF_INET;
-    } else if (Family == SF_IP6) {
-        family = AF_INET6;
-    } else {
+    if (handle_ != -1)
         family = isIPv6_ ? AF_INET6 : AF_INET;
-    }
+    else if (IsNumericAddress(hostText, AF_INET))
+        family = AF_INET;
+    else if (IsNumericAddress(hostText, AF_INET6))
+        family = AF_INET6;
 
     int order[2] = {family, AF_UNSPEC};
     int attempts = 1;
     if (family == AF_UNSPEC) {
-        order[0] = PreferIP4 ? AF_INET : AF_INET6;
-        order[1] = PreferIP4 ? AF_INET6 : AF_INET;
+        order[0] = AF_INET;
+        order[1] = AF_INET6;
         attempts = 2;
     }
     int firstError = 0;
@@ -228,7 +224,7 @@ bool TTCPBlockSocket::CreateHandle(int family) {
 
 void TTCPBlockSocket::BindLocal(std::string_view address, std::string_view port) {
     ClearLastError();
-    if (handle_ == -1 && Family == SF_Any && address == "0.0.0.0" && port == "0") return;
+    if (handle_ == -1 && address == "0.0.0.0" && port == "0") return;
     sockaddr_storage addr{};
     uint32_t length = 0;
     if (Resolve(address, port, &addr, length)) {
@@ -310,9 +306,8 @@ int32_t TTCPBlockSocket::SendBytes(const void* buffer, int32_t length) {
         LastErrorCode = WSAENOTCONN;
     } else {
         const char* data = static_cast<const char*>(buffer);
-        const int32_t maxChunk = std::clamp(SendMaxChunk, 1, kMaxChunk);
         while (sent < length) {
-            const int32_t chunk = std::min(length - sent, maxChunk);
+            const int32_t chunk = std::min(length - sent, kMaxChunk);
             if (tls_->TlsEnabled()) {
                 const int32_t n = tls_->SendData(data + sent, chunk);
                 if (n <= 0) {
@@ -386,13 +381,6 @@ bool TTCPBlockSocket::WaitReadable(int32_t timeout) {
     return ready;
 }
 
-bool TTCPBlockSocket::WaitWritable(int32_t timeout) {
-    ClearLastError();
-    const bool ready = PollHandle(POLLOUT, timeout) > 0;
-    ReportError();
-    return ready;
-}
-
 int32_t TTCPBlockSocket::PendingByteCount() {
     if (handle_ == -1) return 0;
     if (tls_->TlsEnabled()) {
@@ -443,17 +431,6 @@ int32_t TTCPBlockSocket::ReadOnce(void* buffer, int32_t length) {
         return -1;
     }
     return static_cast<int32_t>(n);
-}
-
-int32_t TTCPBlockSocket::ReceiveBytes(void* buffer, int32_t length) {
-    ClearLastError();
-    int32_t n = -1;
-    if (length < 0 || (buffer == nullptr && length > 0))
-        LastErrorCode = WSAEINVAL;
-    else
-        n = ReadOnce(buffer, length);
-    ReportError();
-    return n;
 }
 
 std::string TTCPBlockSocket::ReadNetworkChunk(int32_t timeout) {

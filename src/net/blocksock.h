@@ -13,9 +13,6 @@
 
 class TTCPBlockSocket;
 
-// Address family the socket resolves and connects with.
-enum TSocketFamily { SF_Any, SF_IP4, SF_IP6 };
-
 // Received bytes not yet consumed by a read. Kept as a buffer with a read position, so taking a line off
 // the front never copies the rest.
 class TReadAhead {
@@ -118,8 +115,8 @@ class TTCPBlockSocket {
     TTCPBlockSocket(const TTCPBlockSocket&) = delete;
     TTCPBlockSocket& operator=(const TTCPBlockSocket&) = delete;
 
-    // Binds the local end. On a socket without a handle, with Family SF_Any, "0.0.0.0" and port "0" it does
-    // nothing (the connect creates the handle).
+    // Binds the local end. On a socket without a handle, "0.0.0.0" and port "0" do nothing (the connect
+    // creates the handle).
     void BindLocal(std::string_view address, std::string_view port);
     // Resolves host (IPv4 first, then IPv6, unless a numeric literal decides) and connects, blocking.
     // Empties ReadAhead and the line-end flags.
@@ -129,15 +126,10 @@ class TTCPBlockSocket {
     // discarded, never taken as TLS session data.
     void NegotiateTls();
 
-    // Sends all bytes in chunks of at most SendMaxChunk; the result is the number of bytes sent.
+    // Sends all bytes in chunks of at most 64 KB; the result is the number of bytes sent.
     int32_t SendBytes(const void* buffer, int32_t length);
     void SendText(std::string_view data);
 
-    // One read: TLS plug-in or one recv; 0 bytes from recv (peer closed) sets 10054. Negative on error.
-    int32_t ReceiveBytes(void* buffer, int32_t length);
-    // ReadAhead when not empty, else what arrives within timeout (10054 when the peer closed, 10060 when
-    // nothing came).
-    std::string ReceiveChunk(int32_t timeout);
     // The text before terminator; the rest stays in ReadAhead. On error: empty, everything collected stays
     // in ReadAhead. With ConvertLineEnd and terminator CR LF, a line ends in CR LF, LF, CR or LF CR.
     std::string ReceiveUntil(int32_t timeout, std::string_view terminator);
@@ -150,7 +142,6 @@ class TTCPBlockSocket {
     // Bytes readable without blocking (TLS: decrypted bytes first), at most 65536.
     int32_t PendingByteCount();
     bool WaitReadable(int32_t timeout);
-    bool WaitWritable(int32_t timeout);
 
     // TLS close, then (when no error is pending) half-close, drain what the peer still sends, close.
     void CloseConnection();
@@ -176,15 +167,11 @@ class TTCPBlockSocket {
     void BeginTransfer();
 
     // Settings.
-    void* Owner = nullptr;
     int32_t TrickleWindowMs = 60000;
     int32_t TrickleMinBytes = 1024;
     int32_t MaxLineLength = 0; // 0 = only the built-in ceiling kLineLengthCeiling applies
     bool ConvertLineEnd = false;
-    TSocketFamily Family = SF_Any;
-    bool PreferIP4 = true;
     bool InterPacketTimeout = true; // true: every wait gets the full time-out again
-    int32_t SendMaxChunk = 65536;
     bool StopFlag = false;
     int32_t NonblockSendTimeout = 15000;
 
@@ -211,6 +198,9 @@ class TTCPBlockSocket {
     int64_t windowIndex_ = 0;
     int64_t windowBytes_ = 0;
     bool TransferTooSlow(size_t received);
+    // ReadAhead when not empty, else what arrives within timeout (10054 when the peer closed, 10060 when
+    // nothing came).
+    std::string ReceiveChunk(int32_t timeout);
 
     void ReportError();
     void SetErrno(int err);

@@ -10,7 +10,6 @@
 TPOP3Send::TPOP3Send() : sock_(std::make_unique<TTCPBlockSocket>()) {
     Timeout = 60000;
     TargetPort = "110";
-    sock_->Owner = this;
     sock_->ConvertLineEnd = true;
     sock_->MaxLineLength = 64 * 1024 * 1024;
 }
@@ -108,8 +107,6 @@ TPOP3Reply TPOP3Send::SendCommand(const std::string& command, bool full) {
 }
 
 bool TPOP3Send::OpenConnection() {
-    statCount_ = 0;
-    statSize_ = 0;
     sock_->CloseConnection();
     sock_->ReadAhead.clear();
     sessionLost_ = false;

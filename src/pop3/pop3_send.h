@@ -111,9 +111,6 @@ class TPOP3Send : public TProtocolClient {
     // Takes back the buffers of lines the caller is done with, to fill the lines of later replies without
     // allocating (a bounded number of short ones is kept); used is left empty.
     void RecycleLines(Lines& used);
-    int32_t StatCount() const { return statCount_; }            // always 0
-    int32_t StatSize() const { return statSize_; }              // always 0
-    int32_t ListSize() const { return listSize_; }              // always 0
     const std::string& TimeStamp() const { return timeStamp_; } // "<...>" from the greeting, or empty
     const Lines& CapabilityList() const { return capabilityList_; }
     bool Pipelining() const { return pipelining_; } // the last successful CAPA listed PIPELINING
@@ -145,9 +142,6 @@ class TPOP3Send : public TProtocolClient {
     void DropReplies(std::size_t count);
 
     std::unique_ptr<TTCPBlockSocket> sock_;
-    int32_t statCount_ = 0;
-    int32_t statSize_ = 0;
-    int32_t listSize_ = 0;
     std::string timeStamp_;
     Lines capabilityList_;
     bool pipelining_ = false;

@@ -78,7 +78,6 @@ TEST_F(Pop3Client, ConstructorDefaults) {
     EXPECT_FALSE(pop.FullSSL);
     EXPECT_TRUE(pop.Sock().ConvertLineEnd);
     EXPECT_EQ(pop.Sock().MaxLineLength, 64 * 1024 * 1024);
-    EXPECT_EQ(pop.Sock().Owner, &pop);
 }
 
 // Greeting -> TimeStamp; with a time stamp the client logs in with APOP, otherwise with USER/PASS.
