@@ -9,101 +9,9 @@
 #include <string>
 #include <string_view>
 
+#include "net/read_ahead.h"
 #include "net/socket_errors.h"
-
-class TTCPBlockSocket;
-
-// Received bytes not yet consumed by a read. Kept as a buffer with a read position, so taking a line off
-// the front never copies the rest.
-class TReadAhead {
-  public:
-    bool empty() const { return pos_ == buf_.size(); }
-    size_t size() const { return buf_.size() - pos_; }
-    void clear() {
-        buf_.clear();
-        pos_ = 0;
-    }
-    std::string_view view() const { return std::string_view(buf_).substr(pos_); }
-    std::string str() const { return std::string(view()); }
-
-    // Used by the socket's reads.
-    void Append(std::string_view data);
-    void Consume(size_t n); // drops n bytes from the front
-    std::string Take();     // the whole content; the buffer becomes empty
-    // The first n bytes into front (its buffer reused), then drops `skip` more (a line and its terminator).
-    // A line that is most of the buffer takes the buffer itself, and only the rest is copied, so a huge line
-    // is never held twice.
-    void TakeFront(std::string& front, size_t n, size_t skip);
-
-  private:
-    static constexpr size_t kStealAtLeast = 64 * 1024; // shorter lines are copied: cheaper than a new buffer
-    std::string buf_;
-    size_t pos_ = 0;
-};
-
-// The TLS plug-in interface. A plug-in belongs to one socket, which owns it. This base behaves as if no TLS
-// library were available: handshake, close, send and receive fail with error code -1 and the text
-// "SSL/TLS support is not compiled!".
-class TCustomSSL {
-  public:
-    explicit TCustomSSL(TTCPBlockSocket& socket) : Socket(socket) {}
-    virtual ~TCustomSSL() = default;
-    TCustomSSL(const TCustomSSL&) = delete;
-    TCustomSSL& operator=(const TCustomSSL&) = delete;
-
-    virtual std::string LibraryVersionText() { return {}; }
-    virtual std::string LibraryNameText() { return {}; }
-    // Starts TLS as client on the connected socket; true on success (TlsEnabled() then true).
-    virtual bool HandshakeAsClient();
-    // Sends the TLS close alert and ends the session (the peer's alert is not awaited).
-    virtual bool CloseTls();
-    // Bytes written or read; -1 (or OpenSSL's result) with LastError set on failure; a receive of 0 without
-    // error means the peer closed the TLS session.
-    virtual int32_t SendData(const void* buffer, int32_t length);
-    virtual int32_t ReceiveData(void* buffer, int32_t length);
-    // Decrypted bytes ready to be read without touching the network.
-    virtual int32_t PendingBytes();
-    // Forgets the session without any exchange (the socket is being dropped); TlsEnabled() becomes false.
-    virtual void ReleaseSession() {
-        tlsEnabled_ = false;
-        peerClosed_ = false;
-    }
-
-    bool TlsEnabled() const { return tlsEnabled_; }
-    // True after the peer closed the TLS session (close alert): no more session data can come.
-    bool PeerClosedTls() const { return peerClosed_; }
-
-    // The plug-in's own last error: 0 = none.
-    int32_t LastError = 0;
-    std::string LastErrorDesc;
-    // True when the last failure was a time-out (a send or receive then reports 10060 rather than 10091;
-    // a handshake that runs out of time fails with 10091 like any other).
-    bool LastErrorTimedOut = false;
-
-    // Settings.
-    std::string Ciphers;              // cipher list; empty = the library's default
-    std::string SNIHost;              // server name sent in the handshake; empty = none
-    int32_t HandshakeTimeout = 60000; // ms for the whole handshake; -1 = no limit
-
-  protected:
-    TTCPBlockSocket& Socket;
-    bool tlsEnabled_ = false;
-    bool peerClosed_ = false;
-    void NotCompiled();
-};
-
-// The plug-in used when no TLS library could be loaded.
-class TSSLNone : public TCustomSSL {
-  public:
-    using TCustomSSL::TCustomSSL;
-    std::string LibraryVersionText() override { return "Without SSL support"; }
-    std::string LibraryNameText() override { return "ssl_none"; }
-};
-
-// Creates the plug-in of a new socket. Process-wide; TSSLNone by default, TSSLOpenSSL once OpenSSL is loaded.
-using TSSLClassFactory = std::unique_ptr<TCustomSSL> (*)(TTCPBlockSocket& socket);
-extern TSSLClassFactory ImplementationClass;
-std::unique_ptr<TCustomSSL> MakeSSLNone(TTCPBlockSocket& socket);
+#include "net/tls_plugin.h"
 
 // A blocking TCP connection. Every operation leaves its outcome in LastErrorCode (Windows Sockets numbering,
 // 0 = success) and LastErrorText; nothing throws. Time-outs are in milliseconds, -1 waits forever.
@@ -205,7 +113,9 @@ class TTCPBlockSocket {
     void ReportError();
     void SetErrno(int err);
     bool CreateHandle(int family);
-    void ApplyLineEndFlags(std::string& chunk);
+    // After a line that ended in a lone CR (LF), an LF (CR) at the start of next is the rest of that line
+    // end: the number of bytes to drop from next (0 or 1). Any bytes use the carry up.
+    size_t TakeLineEndCarry(std::string_view next);
     void SetReceiveTimeout(int32_t timeout);
     void DiscardPlainInput();
     bool Resolve(std::string_view host, std::string_view port, void* address, uint32_t& length);
