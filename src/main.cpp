@@ -7,34 +7,55 @@
 #include "net/ssl_openssl.h"
 #include "search/mailbox.h"
 #include "search/message_search.h"
+#include "search/outcome.h"
 #include "search/view_delete.h"
 
 namespace {
 
 // The mailbox actions: log in, list the UIDs, run find, view or delete, and end the session with QUIT.
-// Every failure ends the process inside quit, without QUIT, so a failed run never commits a deletion.
-int runMailboxAction() {
-    openMailbox();
-    getMessageList();
+// A failure ends the run without QUIT, so a failed run never commits a deletion.
+TOutcome runMailboxAction(const TParams& params) {
+    TMailbox box;
+    TOutcome outcome = openMailbox(box, {params.host, params.user, params.pass, params.port}, params.verbose);
+    if (outcome.Ok()) outcome = getMessageList(box, params.verbose);
+    if (!outcome.Ok()) return outcome;
+    const TUidRequest request{params.SearchStr, params.maxSize, params.verbose};
     switch (params.action) {
     case find_action:
-        findMessages();
+        outcome = findMessages(
+            box, {params.fromaddr, params.toaddr, params.subject, params.SearchStr, params.verbose},
+            params.maxSize, params.range == range_all);
         break;
     case view_action:
-        viewByUid();
+        outcome = viewByUid(box, request);
         break;
     case delete_action:
-        deleteByUid();
+        outcome = deleteByUid(box, request);
         break;
     default:
-        quit(13);
+        outcome = {13};
     }
-    const bool committed = pop->CloseSession();
-    pop.reset();
+    if (!outcome.Ok()) return outcome;
     // The server removes a message marked with DELE only when it acknowledges QUIT; anything else means the
     // message is still there.
-    if (params.action == delete_action && !committed) quit(17);
-    return 0;
+    const bool committed = box.Pop.CloseSession().Ok();
+    if (params.action == delete_action && !committed) return {17};
+    return {};
+}
+
+TOutcome runAction(const TParams& params) {
+    switch (params.action) {
+    case help_action:
+        printHelp();
+        return {};
+    case version_action:
+        printVersion();
+        return {};
+    case write_action:
+        return writeConfig(params);
+    default:
+        return runMailboxAction(params);
+    }
 }
 
 } // namespace
@@ -45,23 +66,13 @@ int main(int argc, char* argv[]) {
     StartNetwork();
     InitMonthNames();
 
-    parseCmdLine(argc, argv);
-    if (params.verbose) printParams();
-
-    int code = 0;
-    switch (params.action) {
-    case help_action:
-        printHelp();
-        break;
-    case version_action:
-        printVersion();
-        break;
-    case write_action:
-        writeConfig();
-        break;
-    default:
-        code = runMailboxAction();
+    TParams params;
+    TOutcome outcome = parseCmdLine(argc, argv, params);
+    if (outcome.Ok()) {
+        if (params.verbose) printParams(params);
+        outcome = runAction(params);
     }
+    if (!outcome.Ok()) quit(outcome.Code, outcome.Text, params.verbose);
     StopNetwork();
-    return code;
+    return 0;
 }

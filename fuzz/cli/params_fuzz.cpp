@@ -11,17 +11,8 @@
 
 #include "cli/config_file.h"
 #include "cli/params.h"
-#include "cli/quit.h"
 
 namespace {
-
-struct TQuitCalled {
-    int code;
-};
-
-[[noreturn]] void throwQuit(int code) {
-    throw TQuitCalled{code};
-}
 
 const std::string& scratchPath(const char* suffix) {
     static const std::string base = [] {
@@ -47,46 +38,43 @@ bool writeFile(const std::string& path, const std::string& bytes) {
     return std::fclose(f) == 0 && ok;
 }
 
-void parse(std::vector<std::string> words) {
+TOutcome parse(std::vector<std::string> words, TParams& params) {
     std::vector<char*> argv;
     for (std::string& w : words)
         argv.push_back(w.data());
     argv.push_back(nullptr);
-    parseCmdLine(static_cast<int>(argv.size() - 1), argv.data());
+    return parseCmdLine(static_cast<int>(argv.size() - 1), argv.data(), params);
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1) return 0;
-    setQuitHandler(throwQuit);
     const std::string rest(reinterpret_cast<const char*>(data + 1), size - 1);
-    try {
-        if ((data[0] & 1) != 0) {
-            const TScratchFiles scratch;
-            if (!writeFile(scratchPath("cfg"), rest)) return 0;
-            parse({"maildig", "-c", scratchPath("cfg"), "word"});
-            // What was read is written back and read again unchanged.
-            const TParams first = params;
-            params.writeFname = scratchPath("out");
-            writeConfig();
-            params.configFname = scratchPath("out");
-            readConfig();
-            if (params.host != first.host || params.user != first.user || params.pass != first.pass ||
-                params.port != first.port)
-                std::abort();
-        } else {
-            std::vector<std::string> words{"maildig"};
-            std::size_t start = 0;
-            for (std::size_t i = 0; i <= rest.size(); ++i) {
-                if (i == rest.size() || rest[i] == '\0') {
-                    words.push_back(rest.substr(start, i - start));
-                    start = i + 1;
-                }
+    TParams params;
+    if ((data[0] & 1) != 0) {
+        const TScratchFiles scratch;
+        if (!writeFile(scratchPath("cfg"), rest)) return 0;
+        if (!parse({"maildig", "-c", scratchPath("cfg"), "word"}, params).Ok()) return 0;
+        // What was read is written back and read again unchanged.
+        const TParams first = params;
+        params.writeFname = scratchPath("out");
+        if (!writeConfig(params).Ok()) return 0;
+        params.configFname = scratchPath("out");
+        if (!readConfig(params).Ok()) return 0;
+        if (params.host != first.host || params.user != first.user || params.pass != first.pass ||
+            params.port != first.port)
+            std::abort();
+    } else {
+        std::vector<std::string> words{"maildig"};
+        std::size_t start = 0;
+        for (std::size_t i = 0; i <= rest.size(); ++i) {
+            if (i == rest.size() || rest[i] == '\0') {
+                words.push_back(rest.substr(start, i - start));
+                start = i + 1;
             }
-            parse(words);
         }
-    } catch (const TQuitCalled&) {
+        parse(words, params);
     }
     return 0;
 }

@@ -70,10 +70,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         pop.Password = "pass";
         if (pop.OpenSession() && pop.QueryCapabilities()) {
             (void)pop.FindCapability("TOP");
-            if (pop.ListUids(0)) {
-                pop.FetchTop(1, 125);
+            if (pop.ListUids(0).Ok()) {
                 TMimeMess mess;
-                mess.Lines() = pop.FullResult();
+                mess.Lines() = pop.FetchTop(1, 125).FullResult;
                 mess.ParseMessage();
                 Lines textLines;
                 (void)findTextPart(mess.MessagePart(), textLines);

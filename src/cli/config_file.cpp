@@ -3,8 +3,6 @@
 #include "cli/config_file.h"
 
 #include "bytes/split_lines.h"
-#include "cli/params.h"
-#include "cli/quit.h"
 #include "strutil/strutil.h"
 
 #include <cerrno>
@@ -69,21 +67,23 @@ bool readFile(const std::string& fname, std::size_t limit, std::string& data) {
 
 } // namespace
 
-void writeConfig() {
+TOutcome writeConfig(const TParams& params) {
     const std::string data = str_rot47(params.host) + "\r\n" + str_rot47(params.user) + "\r\n" +
                              str_rot47(params.pass) + "\r\n" + str_from_int(params.port) + "\r\n";
-    if (!replaceFile(params.writeFname, data)) quit(19, params.writeFname);
+    if (!replaceFile(params.writeFname, data)) return {19, params.writeFname};
+    return {};
 }
 
-void readConfig() {
+TOutcome readConfig(TParams& params) {
     std::string data;
-    if (!readFile(params.configFname, maxConfigBytes, data)) quit(18, params.configFname);
-    if (data.size() > maxConfigBytes) quit(21, params.configFname);
+    if (!readFile(params.configFname, maxConfigBytes, data)) return {18, params.configFname};
+    if (data.size() > maxConfigBytes) return {21, params.configFname};
     std::vector<std::string> lines;
     SplitLines(data, lines);
-    if (lines.size() != 4) quit(21, params.configFname);
+    if (lines.size() != 4) return {21, params.configFname};
     params.host = str_rot47(lines[0]);
     params.user = str_rot47(lines[1]);
     params.pass = str_rot47(lines[2]);
     params.port = str_to_int(lines[3]);
+    return {};
 }

@@ -2,10 +2,13 @@
 // four lines ended by CR LF.
 #pragma once
 
-// Writes host, user, pass and port of params to params.writeFname (mode 0600, replacing any old file only
-// once the new one is complete); quit(19) on failure.
-void writeConfig();
+#include "cli/params.h"
+#include "search/outcome.h"
 
-// Replaces host, user, pass and port of params with the contents of params.configFname; quit(18) when the
-// file cannot be read, quit(21) when it does not hold exactly four lines.
-void readConfig();
+// Writes host, user, pass and port of params to params.writeFname (mode 0600, replacing any old file only
+// once the new one is complete); fails with 19.
+TOutcome writeConfig(const TParams& params);
+
+// Replaces host, user, pass and port of params with the contents of params.configFname; fails with 18 when
+// the file cannot be read, with 21 when it does not hold exactly four lines.
+TOutcome readConfig(TParams& params);

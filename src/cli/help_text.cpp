@@ -75,7 +75,7 @@ void writeOut(std::FILE* f, const std::string& s) {
 
 } // namespace
 
-void printParams() {
+void printParams(const TParams& params) {
     std::string dump = "\nParsed Paramters:\n";
     auto line = [&dump](const char* label, const std::string& value) { dump += label + value + "\n"; };
     line("  SearchStr:               ", params.SearchStr);

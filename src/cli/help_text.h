@@ -1,8 +1,10 @@
 // The texts of the driver: the verbose dump of the parsed parameters, the help and the version.
 #pragma once
 
+#include "cli/params.h"
+
 // Dump of params on standard error (used with --verbose).
-void printParams();
+void printParams(const TParams& params);
 
 // Help text (59 lines) on standard output.
 void printHelp();

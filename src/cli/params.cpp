@@ -3,14 +3,11 @@
 #include "cli/params.h"
 
 #include "cli/config_file.h"
-#include "cli/quit.h"
 #include "strutil/strutil.h"
 
 #include <algorithm>
 #include <getopt.h>
 #include <vector>
-
-TParams params;
 
 namespace {
 
@@ -32,7 +29,7 @@ const option longOptions[] = {
     {"maxsize", required_argument, nullptr, 'm'}, {nullptr, 0, nullptr, 0},
 };
 
-void applyOption(int opt, const std::string& arg) {
+TOutcome applyOption(int opt, const std::string& arg, TParams& params) {
     switch (opt) {
     case 'h':
         params.action = help_action;
@@ -44,11 +41,9 @@ void applyOption(int opt, const std::string& arg) {
         params.configFname = str_trim(arg);
         break;
     case 'l':
-        parseLogin(arg);
-        break;
+        return parseLogin(arg, params);
     case 'a':
-        parseAction(arg);
-        break;
+        return parseAction(arg, params);
     case 'f':
         params.fromaddr = str_trim(arg);
         break;
@@ -59,8 +54,7 @@ void applyOption(int opt, const std::string& arg) {
         params.subject = str_trim(arg);
         break;
     case 'r':
-        parseRange(arg);
-        break;
+        return parseRange(arg, params);
     case 'w':
         params.action = write_action;
         params.writeFname = str_trim(arg);
@@ -75,7 +69,7 @@ void applyOption(int opt, const std::string& arg) {
         params.verbose = true;
         break;
     case 'm':
-        if (!str_is_integer(str_trim(arg))) quit(14, arg);
+        if (!str_is_integer(str_trim(arg))) return {14, arg};
         params.maxSize = std::clamp(str_to_int(str_trim(arg)), -maxSizeLimit, maxSizeLimit);
         break;
     case opt_uid:
@@ -83,56 +77,62 @@ void applyOption(int opt, const std::string& arg) {
         break;
     case '?':
     case ':':
-        quit(2);
+        return {2};
     default:
         // An option letter of the grammar without a handler (-u).
-        quit(4, std::string(1, static_cast<char>(opt)) + "(" + std::to_string(opt) + ")");
+        return {4, std::string(1, static_cast<char>(opt)) + "(" + std::to_string(opt) + ")"};
     }
+    return {};
 }
 
-void checkParams() {
-    if (params.action == help_action || params.action == version_action) return;
+TOutcome checkParams(TParams& params) {
+    if (params.action == help_action || params.action == version_action) return {};
     const bool loginComplete = !params.host.empty() && !params.user.empty() && !params.pass.empty();
-    if ((params.action == view_action || params.action == delete_action) && params.SearchStr.empty()) quit(7);
-    if (!params.host.empty() && !params.configFname.empty()) quit(8);
-    if (params.configFname.empty() && !loginComplete) quit(22);
-    if (!params.writeFname.empty() && !loginComplete) quit(22);
-    if (!params.configFname.empty()) readConfig();
+    if ((params.action == view_action || params.action == delete_action) && params.SearchStr.empty())
+        return {7};
+    if (!params.host.empty() && !params.configFname.empty()) return {8};
+    if (params.configFname.empty() && !loginComplete) return {22};
+    if (!params.writeFname.empty() && !loginComplete) return {22};
+    if (!params.configFname.empty()) return readConfig(params);
+    return {};
 }
 
 } // namespace
 
-void parseCmdLine(int argc, char* argv[]) {
+TOutcome parseCmdLine(int argc, char* argv[], TParams& params) {
     params = TParams{};
     optind = 0; // full re-initialisation of getopt for every parse
     std::string words;
     int opt;
     while ((opt = getopt_long(argc, argv, shortOptions, longOptions, nullptr)) != -1) {
-        if (opt == positionalWord)
+        if (opt == positionalWord) {
             words += std::string(optarg) + ' ';
-        else
-            applyOption(opt, optarg != nullptr ? optarg : "");
+        } else {
+            TOutcome outcome = applyOption(opt, optarg != nullptr ? optarg : "", params);
+            if (!outcome.Ok()) return outcome;
+        }
     }
     for (int i = optind; i < argc; ++i) // the words after "--"
         words += std::string(argv[i]) + ' ';
     params.SearchStr = str_trim(words);
-    checkParams();
+    return checkParams(params);
 }
 
-void parseLogin(const std::string& value) {
+TOutcome parseLogin(const std::string& value, TParams& params) {
     std::vector<std::string> fields;
     str_delimit_TSL(value, ",", "'", fields);
-    if (fields.size() < 3 || fields.size() > 4) quit(22);
+    if (fields.size() < 3 || fields.size() > 4) return {22};
     params.host = fields[0];
     params.user = fields[1];
     params.pass = fields[2];
     if (fields.size() == 4) {
-        if (!str_is_integer(fields[3])) quit(5);
+        if (!str_is_integer(fields[3])) return {5};
         params.port = str_to_int(fields[3]);
     }
+    return {};
 }
 
-void parseAction(const std::string& value) {
+TOutcome parseAction(const std::string& value, TParams& params) {
     const std::string v = str_lower(value);
     if (v == "view")
         params.action = view_action;
@@ -141,17 +141,19 @@ void parseAction(const std::string& value) {
     else if (v == "delete")
         params.action = delete_action;
     else
-        quit(6, value);
+        return {6, value};
+    return {};
 }
 
-void parseRange(const std::string& value) {
+TOutcome parseRange(const std::string& value, TParams& params) {
     const std::string v = str_lower(value);
     if (v == "first")
         params.range = range_first;
     else if (v == "all")
         params.range = range_all;
     else
-        quit(16, value);
+        return {16, value};
+    return {};
 }
 
 const char* actionName(TAction action) {

@@ -1,8 +1,9 @@
 // The parameter record of one run and the command-line parser that fills and checks it.
-// Every error ends the process through quit.
 #pragma once
 
 #include <string>
+
+#include "search/outcome.h"
 
 // Bound of |maxSize| (kilobytes): maxSize * 1000 always fits a 32-bit signed integer.
 constexpr int maxSizeLimit = 2147483647 / 1000;
@@ -27,17 +28,15 @@ struct TParams {
     int maxSize = 10;
 };
 
-// The one parameter record, complete before any action runs.
-extern TParams params;
-
 // Resets params to its defaults, reads the options and positional words of argv (argv is permuted), checks
-// the combination and reads the config file named by --config. Returns only when everything is valid.
-void parseCmdLine(int argc, char* argv[]);
+// the combination and reads the config file named by --config. A failure stops at the option that caused it
+// (params then holds what was read before it, --verbose included).
+TOutcome parseCmdLine(int argc, char* argv[], TParams& params);
 
-// The values of --login, --action and --range, exactly as given: store into params or quit.
-void parseLogin(const std::string& value);
-void parseAction(const std::string& value);
-void parseRange(const std::string& value);
+// The values of --login, --action and --range, exactly as given: stored into params, or the failure.
+TOutcome parseLogin(const std::string& value, TParams& params);
+TOutcome parseAction(const std::string& value, TParams& params);
+TOutcome parseRange(const std::string& value, TParams& params);
 
 // Names printed by the verbose dump ("find_action", ..., "range_first", "range_all").
 const char* actionName(TAction action);

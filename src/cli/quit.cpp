@@ -1,9 +1,6 @@
 // The exit-code table and quit.
 #include "cli/quit.h"
 
-#include "cli/params.h"
-#include "cli/progress.h"
-
 #include <cstdio>
 #include <cstdlib>
 
@@ -39,30 +36,23 @@ constexpr const char* exitMessages[maxExitCode + 1] = {
     "Connection to the POP server was lost: %s",
 };
 
-TQuitHandler quitHandler = nullptr;
-
 void writeErr(const std::string& s) {
     std::fwrite(s.data(), 1, s.size(), stderr);
 }
 
 } // namespace
 
-void quit(int code, const std::string& text) {
-    progressClear();
+void quit(int code, const std::string& text, bool verbose) {
     // Results already written to standard output come before the message, so that both streams keep the
     // program's order when they go to the same place.
     std::fflush(stdout);
     writeErr("\n");
-    if (static_cast<unsigned>(code) > static_cast<unsigned>(maxExitCode)) quit(3, std::to_string(code));
+    if (static_cast<unsigned>(code) > static_cast<unsigned>(maxExitCode))
+        quit(3, std::to_string(code), verbose);
     std::string message = exitMessages[code];
     if (auto at = message.find("%s"); at != std::string::npos) message.replace(at, 2, text);
     writeErr(message + "\n\n");
-    if (params.verbose) writeErr("  Exiting with exitcode set to " + std::to_string(code) + "\n");
+    if (verbose) writeErr("  Exiting with exitcode set to " + std::to_string(code) + "\n");
     std::fflush(stderr);
-    if (quitHandler != nullptr) quitHandler(code);
     std::exit(code);
-}
-
-void setQuitHandler(TQuitHandler handler) {
-    quitHandler = handler;
 }

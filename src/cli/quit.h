@@ -8,10 +8,5 @@
 constexpr int maxExitCode = 23;
 
 // Writes an empty line, the message of code (with text where the code takes one), an empty line and, with
-// --verbose, "  Exiting with exitcode set to N"; then ends the process with code. Never returns.
-[[noreturn]] void quit(int code, const std::string& text = {});
-
-// For in-process harnesses (fuzzing the command line): a handler that quit calls with the code once the
-// message is written, instead of ending the process. It must not return (it may throw); null restores exit.
-using TQuitHandler = void (*)(int code);
-void setQuitHandler(TQuitHandler handler);
+// verbose, "  Exiting with exitcode set to N"; then ends the process with code. Never returns.
+[[noreturn]] void quit(int code, const std::string& text, bool verbose);

@@ -9,104 +9,9 @@
 #include <string>
 #include <string_view>
 
+#include "net/read_ahead.h"
 #include "net/socket_errors.h"
-
-class TTCPBlockSocket;
-
-// Address family the socket resolves and connects with.
-enum TSocketFamily { SF_Any, SF_IP4, SF_IP6 };
-
-// Received bytes not yet consumed by a read. Kept as a buffer with a read position, so taking a line off
-// the front never copies the rest.
-class TReadAhead {
-  public:
-    bool empty() const { return pos_ == buf_.size(); }
-    size_t size() const { return buf_.size() - pos_; }
-    void clear() {
-        buf_.clear();
-        pos_ = 0;
-    }
-    std::string_view view() const { return std::string_view(buf_).substr(pos_); }
-    std::string str() const { return std::string(view()); }
-
-    // Used by the socket's reads.
-    void Append(std::string_view data);
-    void Consume(size_t n); // drops n bytes from the front
-    std::string Take();     // the whole content; the buffer becomes empty
-    // The first n bytes into front (its buffer reused), then drops `skip` more (a line and its terminator).
-    // A line that is most of the buffer takes the buffer itself, and only the rest is copied, so a huge line
-    // is never held twice.
-    void TakeFront(std::string& front, size_t n, size_t skip);
-
-  private:
-    static constexpr size_t kStealAtLeast = 64 * 1024; // shorter lines are copied: cheaper than a new buffer
-    std::string buf_;
-    size_t pos_ = 0;
-};
-
-// The TLS plug-in interface. A plug-in belongs to one socket, which owns it. This base behaves as if no TLS
-// library were available: handshake, close, send and receive fail with error code -1 and the text
-// "SSL/TLS support is not compiled!".
-class TCustomSSL {
-  public:
-    explicit TCustomSSL(TTCPBlockSocket& socket) : Socket(socket) {}
-    virtual ~TCustomSSL() = default;
-    TCustomSSL(const TCustomSSL&) = delete;
-    TCustomSSL& operator=(const TCustomSSL&) = delete;
-
-    virtual std::string LibraryVersionText() { return {}; }
-    virtual std::string LibraryNameText() { return {}; }
-    // Starts TLS as client on the connected socket; true on success (TlsEnabled() then true).
-    virtual bool HandshakeAsClient();
-    // Sends the TLS close alert and ends the session (the peer's alert is not awaited).
-    virtual bool CloseTls();
-    // Bytes written or read; -1 (or OpenSSL's result) with LastError set on failure; a receive of 0 without
-    // error means the peer closed the TLS session.
-    virtual int32_t SendData(const void* buffer, int32_t length);
-    virtual int32_t ReceiveData(void* buffer, int32_t length);
-    // Decrypted bytes ready to be read without touching the network.
-    virtual int32_t PendingBytes();
-    // Forgets the session without any exchange (the socket is being dropped); TlsEnabled() becomes false.
-    virtual void ReleaseSession() {
-        tlsEnabled_ = false;
-        peerClosed_ = false;
-    }
-
-    bool TlsEnabled() const { return tlsEnabled_; }
-    // True after the peer closed the TLS session (close alert): no more session data can come.
-    bool PeerClosedTls() const { return peerClosed_; }
-
-    // The plug-in's own last error: 0 = none.
-    int32_t LastError = 0;
-    std::string LastErrorDesc;
-    // True when the last failure was a time-out (a send or receive then reports 10060 rather than 10091;
-    // a handshake that runs out of time fails with 10091 like any other).
-    bool LastErrorTimedOut = false;
-
-    // Settings.
-    std::string Ciphers;              // cipher list; empty = the library's default
-    std::string SNIHost;              // server name sent in the handshake; empty = none
-    int32_t HandshakeTimeout = 60000; // ms for the whole handshake; -1 = no limit
-
-  protected:
-    TTCPBlockSocket& Socket;
-    bool tlsEnabled_ = false;
-    bool peerClosed_ = false;
-    void NotCompiled();
-};
-
-// The plug-in used when no TLS library could be loaded.
-class TSSLNone : public TCustomSSL {
-  public:
-    using TCustomSSL::TCustomSSL;
-    std::string LibraryVersionText() override { return "Without SSL support"; }
-    std::string LibraryNameText() override { return "ssl_none"; }
-};
-
-// Creates the plug-in of a new socket. Process-wide; TSSLNone by default, TSSLOpenSSL once OpenSSL is loaded.
-using TSSLClassFactory = std::unique_ptr<TCustomSSL> (*)(TTCPBlockSocket& socket);
-extern TSSLClassFactory ImplementationClass;
-std::unique_ptr<TCustomSSL> MakeSSLNone(TTCPBlockSocket& socket);
+#include "net/tls_plugin.h"
 
 // A blocking TCP connection. Every operation leaves its outcome in LastErrorCode (Windows Sockets numbering,
 // 0 = success) and LastErrorText; nothing throws. Time-outs are in milliseconds, -1 waits forever.
@@ -118,8 +23,8 @@ class TTCPBlockSocket {
     TTCPBlockSocket(const TTCPBlockSocket&) = delete;
     TTCPBlockSocket& operator=(const TTCPBlockSocket&) = delete;
 
-    // Binds the local end. On a socket without a handle, with Family SF_Any, "0.0.0.0" and port "0" it does
-    // nothing (the connect creates the handle).
+    // Binds the local end. On a socket without a handle, "0.0.0.0" and port "0" do nothing (the connect
+    // creates the handle).
     void BindLocal(std::string_view address, std::string_view port);
     // Resolves host (IPv4 first, then IPv6, unless a numeric literal decides) and connects, blocking.
     // Empties ReadAhead and the line-end flags.
@@ -129,15 +34,10 @@ class TTCPBlockSocket {
     // discarded, never taken as TLS session data.
     void NegotiateTls();
 
-    // Sends all bytes in chunks of at most SendMaxChunk; the result is the number of bytes sent.
+    // Sends all bytes in chunks of at most 64 KB; the result is the number of bytes sent.
     int32_t SendBytes(const void* buffer, int32_t length);
     void SendText(std::string_view data);
 
-    // One read: TLS plug-in or one recv; 0 bytes from recv (peer closed) sets 10054. Negative on error.
-    int32_t ReceiveBytes(void* buffer, int32_t length);
-    // ReadAhead when not empty, else what arrives within timeout (10054 when the peer closed, 10060 when
-    // nothing came).
-    std::string ReceiveChunk(int32_t timeout);
     // The text before terminator; the rest stays in ReadAhead. On error: empty, everything collected stays
     // in ReadAhead. With ConvertLineEnd and terminator CR LF, a line ends in CR LF, LF, CR or LF CR.
     std::string ReceiveUntil(int32_t timeout, std::string_view terminator);
@@ -150,7 +50,6 @@ class TTCPBlockSocket {
     // Bytes readable without blocking (TLS: decrypted bytes first), at most 65536.
     int32_t PendingByteCount();
     bool WaitReadable(int32_t timeout);
-    bool WaitWritable(int32_t timeout);
 
     // TLS close, then (when no error is pending) half-close, drain what the peer still sends, close.
     void CloseConnection();
@@ -176,15 +75,11 @@ class TTCPBlockSocket {
     void BeginTransfer();
 
     // Settings.
-    void* Owner = nullptr;
     int32_t TrickleWindowMs = 60000;
     int32_t TrickleMinBytes = 1024;
     int32_t MaxLineLength = 0; // 0 = only the built-in ceiling kLineLengthCeiling applies
     bool ConvertLineEnd = false;
-    TSocketFamily Family = SF_Any;
-    bool PreferIP4 = true;
     bool InterPacketTimeout = true; // true: every wait gets the full time-out again
-    int32_t SendMaxChunk = 65536;
     bool StopFlag = false;
     int32_t NonblockSendTimeout = 15000;
 
@@ -211,11 +106,16 @@ class TTCPBlockSocket {
     int64_t windowIndex_ = 0;
     int64_t windowBytes_ = 0;
     bool TransferTooSlow(size_t received);
+    // ReadAhead when not empty, else what arrives within timeout (10054 when the peer closed, 10060 when
+    // nothing came).
+    std::string ReceiveChunk(int32_t timeout);
 
     void ReportError();
     void SetErrno(int err);
     bool CreateHandle(int family);
-    void ApplyLineEndFlags(std::string& chunk);
+    // After a line that ended in a lone CR (LF), an LF (CR) at the start of next is the rest of that line
+    // end: the number of bytes to drop from next (0 or 1). Any bytes use the carry up.
+    size_t TakeLineEndCarry(std::string_view next);
     void SetReceiveTimeout(int32_t timeout);
     void DiscardPlainInput();
     bool Resolve(std::string_view host, std::string_view port, void* address, uint32_t& length);

@@ -11,7 +11,6 @@
 TPOP3Send::TPOP3Send() : sock_(std::make_unique<TTCPBlockSocket>()) {
     Timeout = 60000;
     TargetPort = "110";
-    sock_->Owner = this;
     sock_->ConvertLineEnd = true;
     sock_->MaxLineLength = 64 * 1024 * 1024;
 }
@@ -34,17 +33,23 @@ void TPOP3Send::RecycleLines(Lines& used) {
     used.clear();
 }
 
-int32_t TPOP3Send::ReadReply(bool full) {
-    RecycleLines(fullResult_);
-    resultClipped_ = false;
+TPOP3Reply TPOP3Send::ReadReply(bool full) {
+    TPOP3Reply reply;
+    ReadReplyInto(reply, full);
+    return reply;
+}
+
+void TPOP3Send::ReadReplyInto(TPOP3Reply& reply, bool full) {
+    RecycleLines(reply.FullResult);
+    reply.ResultClipped = false;
     sock_->BeginTransfer();
-    resultString_ = sock_->ReceiveLine(Timeout);
-    int32_t verdict = ReplyVerdict(resultString_);
+    reply.ResultString = sock_->ReceiveLine(Timeout);
+    int32_t verdict = ReplyVerdict(reply.ResultString);
     bool inStep = sock_->LastErrorCode == 0;
     if (full && verdict == 1) {
-        inStep = ReadBody();
+        inStep = ReadBody(reply);
     } else if (verdict == 1) {
-        fullResult_.push_back(SingleLineResult(resultString_));
+        reply.FullResult.push_back(SingleLineResult(reply.ResultString));
     }
     if (!inStep) {
         verdict = 0;
@@ -53,62 +58,56 @@ int32_t TPOP3Send::ReadReply(bool full) {
         sock_->CloseConnection();
         sessionLost_ = true;
     }
-    resultCode_ = verdict;
-    return verdict;
+    reply.ResultCode = verdict;
 }
 
-bool TPOP3Send::ReadBody() {
+bool TPOP3Send::ReadBody(TPOP3Reply& reply) {
     size_t held = 0;
     // The rest of a clipped reply, counted as on the wire (each line with a two-byte line end).
     unsigned long long skipped = 0;
     const unsigned long long skipLimit = static_cast<unsigned long long>(MaxReplyBytes) * kSkippedReplyFactor;
     std::string line;
     for (;;) {
-        if (!resultClipped_ && !spare_.empty()) {
+        if (!reply.ResultClipped && !spare_.empty()) {
             line = std::move(spare_.back());
             spare_.pop_back();
         }
         if (!sock_->ReceiveLineInto(line, Timeout)) break;
-        if (!resultClipped_) {
-            const TBodyStep step = AddBodyLine(fullResult_, std::move(line), held, MaxReplyBytes);
+        if (!reply.ResultClipped) {
+            const TBodyStep step = AddBodyLine(reply.FullResult, std::move(line), held, MaxReplyBytes);
             if (step == BS_End) return true;
             if (step == BS_More) continue;
-            resultClipped_ = true; // the line that did not fit is the first of the rest
+            reply.ResultClipped = true; // the line that did not fit is the first of the rest
         } else if (line == ".") {
             return true; // the lines of the rest are dropped as they are, dot-stuffed or not
         }
         skipped += line.size() + 2;
         if (skipped > skipLimit) break;
     }
-    fullResult_.emplace_back(); // a cut-off or abandoned body ends with one empty entry
+    reply.FullResult.emplace_back(); // a cut-off or abandoned body ends with one empty entry
     return false;
 }
 
-void TPOP3Send::FailedSend() {
-    fullResult_.clear();
-    resultString_.clear();
-    resultCode_ = 0;
+void TPOP3Send::FailedSend(TPOP3Reply& reply) {
+    RecycleLines(reply.FullResult);
+    reply.ResultString.clear();
+    reply.ResultCode = 0;
+    reply.ResultClipped = false;
     sock_->CloseConnection();
     sessionLost_ = true;
 }
 
-bool TPOP3Send::SendCommand(const std::string& command, bool full) {
+TPOP3Reply TPOP3Send::SendCommand(const std::string& command, bool full) {
+    TPOP3Reply reply;
     sock_->SendText(command + "\r\n");
-    if (sock_->LastErrorCode != 0) {
-        FailedSend();
-        return false;
-    }
-    return ReadReply(full) != 0;
-}
-
-void TPOP3Send::TakeFullResult(Lines& into) {
-    into.swap(fullResult_);
-    RecycleLines(fullResult_);
+    if (sock_->LastErrorCode != 0)
+        FailedSend(reply);
+    else
+        ReadReplyInto(reply, full);
+    return reply;
 }
 
 bool TPOP3Send::OpenConnection() {
-    statCount_ = 0;
-    statSize_ = 0;
     sock_->CloseConnection();
     sock_->ReadAhead.clear();
     sessionLost_ = false;
@@ -121,12 +120,11 @@ bool TPOP3Send::OpenConnection() {
 bool TPOP3Send::QueryCapabilities() {
     capabilityList_.clear();
     pipelining_ = false;
-    bool ok = SendCommand("CAPA", true);
-    if (ok) {
-        capabilityList_ = fullResult_;
-        pipelining_ = HasCapability("PIPELINING");
-    }
-    return ok;
+    TPOP3Reply reply = SendCommand("CAPA", true);
+    if (!reply.Ok()) return false;
+    capabilityList_ = std::move(reply.FullResult);
+    pipelining_ = HasCapability("PIPELINING");
+    return true;
 }
 
 bool TPOP3Send::HasCapability(std::string_view name) const {
@@ -144,29 +142,30 @@ std::string TPOP3Send::FindCapability(std::string_view keyword) const {
 }
 
 bool TPOP3Send::UpgradeToTls() {
-    if (!SendCommand("STLS", false)) return false;
+    if (!SendCommand("STLS", false).Ok()) return false;
     sock_->NegotiateTls();
     return sock_->LastErrorCode == 0;
 }
 
 bool TPOP3Send::AuthUserPass() {
-    if (!SendCommand("USER " + UserName, false)) return false;
-    return SendCommand("PASS " + Password, false);
+    if (!SendCommand("USER " + UserName, false).Ok()) return false;
+    return SendCommand("PASS " + Password, false).Ok();
 }
 
 bool TPOP3Send::AuthApopDigest() {
     std::string digest;
     if (!OpenSslMd5(timeStamp_ + Password, digest)) return false;
-    return SendCommand("APOP " + UserName + " " + HexOfBytes(digest), false);
+    return SendCommand("APOP " + UserName + " " + HexOfBytes(digest), false).Ok();
 }
 
 bool TPOP3Send::OpenSession() {
     timeStamp_.clear();
     if (!OpenConnection()) return false;
-    if (ReadReply(false) != 1) return false;
+    const TPOP3Reply greeting = ReadReply(false);
+    if (!greeting.Ok()) return false;
 
-    std::string afterLt = TextAfter(resultString_, "<");
-    if (afterLt != resultString_) {
+    std::string afterLt = TextAfter(greeting.ResultString, "<");
+    if (afterLt != greeting.ResultString) {
         std::string stamp = TrimGeneral(TextBefore(afterLt, ">"));
         if (stamp != afterLt) timeStamp_ = "<" + stamp + ">";
     }
@@ -184,7 +183,7 @@ bool TPOP3Send::OpenSession() {
         loggedIn = AuthApopDigest();
         if (!loggedIn) {
             if (!OpenConnection()) return false;
-            if (ReadReply(false) != 1) return false;
+            if (!ReadReply(false).Ok()) return false;
             // Never fall back to plain text where the first connection was protected.
             if (upgradedWithStls && !UpgradeToTls()) return false;
         }
@@ -193,21 +192,21 @@ bool TPOP3Send::OpenSession() {
     return loggedIn;
 }
 
-bool TPOP3Send::CloseSession() {
-    bool ok = SendCommand("QUIT", false);
+TPOP3Reply TPOP3Send::CloseSession() {
+    TPOP3Reply reply = SendCommand("QUIT", false);
     sock_->CloseConnection();
-    return ok;
+    return reply;
 }
 
-bool TPOP3Send::DeleteMessage(int32_t n) {
+TPOP3Reply TPOP3Send::DeleteMessage(int32_t n) {
     return SendCommand("DELE " + std::to_string(n), false);
 }
 
-bool TPOP3Send::FetchTop(int32_t n, int32_t lines) {
+TPOP3Reply TPOP3Send::FetchTop(int32_t n, int32_t lines) {
     return SendCommand("TOP " + std::to_string(n) + " " + std::to_string(lines), true);
 }
 
-bool TPOP3Send::ListUids(int32_t n) {
+TPOP3Reply TPOP3Send::ListUids(int32_t n) {
     if (n == 0) return SendCommand("UIDL", true);
     return SendCommand("UIDL " + std::to_string(n), false);
 }
@@ -220,20 +219,23 @@ size_t TPOP3Send::PipelineWindow(int32_t lines) {
 }
 
 void TPOP3Send::DropReplies(size_t count) {
+    TPOP3Reply reply;
     for (; count > 0; --count) {
-        ReadReply(true);
+        ReadReplyInto(reply, true);
         if (sock_->LastErrorCode != 0) break; // the connection is closed now
     }
+    RecycleLines(reply.FullResult);
 }
 
 bool TPOP3Send::FetchTopPipelined(const std::vector<int32_t>& numbers, int32_t lines, TTopWindow window,
-                                  const std::function<bool(size_t)>& handle) {
+                                  const std::function<bool(size_t, TPOP3Reply&)>& handle) {
     const size_t count = numbers.size();
     const size_t cap = std::max<size_t>(window.Max, 1);
     std::string tail = " "; // " lines" CR LF, the end of every command
     tail += std::to_string(lines);
     tail += "\r\n";
     std::string batch;
+    TPOP3Reply reply; // one for every reply, so that its line buffers are reused
     size_t sent = 0;
     for (size_t handled = 0; handled < count; ++handled) {
         // Top the window up with one write: the commands are small, so the send never waits for the server.
@@ -249,15 +251,17 @@ bool TPOP3Send::FetchTopPipelined(const std::vector<int32_t>& numbers, int32_t l
         if (!batch.empty()) {
             sock_->SendText(batch);
             if (sock_->LastErrorCode != 0) {
-                FailedSend();
+                FailedSend(reply);
                 answered = false;
             }
         }
-        if (answered) ReadReply(true);
-        if (!handle(handled)) {
+        if (answered) ReadReplyInto(reply, true);
+        if (!handle(handled, reply)) {
+            RecycleLines(reply.FullResult);
             DropReplies(sent - handled - 1);
             return false;
         }
     }
+    RecycleLines(reply.FullResult);
     return true;
 }

@@ -1,5 +1,5 @@
 // The client side of POP3 on one connection: greeting and APOP time stamp, CAPA, STLS, APOP or USER/PASS
-// login, UIDL, TOP, DELE and QUIT, with the last reply kept for the caller.
+// login, UIDL, TOP, DELE and QUIT, each command handing its reply to the caller.
 #pragma once
 
 #include <cstddef>
@@ -21,8 +21,20 @@ enum TPOP3AuthType {
     POP3AuthAPOP = 2,  // APOP only
 };
 
-// Every operation blocks and reports by its result; none throws. After each command ResultCode, ResultString
-// and FullResult describe its reply; the transport's reason for a failure is in Sock().LastErrorCode/Text.
+// One reply as the caller receives it.
+struct TPOP3Reply {
+    int32_t ResultCode = 0;   // 1 when the status line starts with "+OK" and the reply was read to its end
+    std::string ResultString; // the status line without its line end; empty when none could be read
+    // The dot-unstuffed body of a multi-line reply, or the status text after its first blank for a
+    // single-line one (the whole line when it has none).
+    Lines FullResult;
+    bool ResultClipped = false; // the body was longer than MaxReplyBytes: FullResult holds its first lines
+
+    bool Ok() const { return ResultCode == 1; }
+};
+
+// Every operation blocks and reports by its result; none throws. Each command returns its reply; the
+// transport's reason for a failure is in Sock().LastErrorCode/Text.
 // A reply cut off by a socket error closes the connection (SessionLost), so later commands fail instead of
 // reading the rest of the old reply as theirs.
 class TPOP3Send : public TProtocolClient {
@@ -33,11 +45,10 @@ class TPOP3Send : public TProtocolClient {
     TPOP3Send& operator=(const TPOP3Send&) = delete;
 
     // Reads one reply: the status line, and with full and a "+OK" verdict the dot-unstuffed body up to "."
-    // (what MaxReplyBytes allows of it). Returns ResultCode: 1 when the status line starts with "+OK" and the
-    // reply was read to its end, else 0.
-    int32_t ReadReply(bool full);
-    // Sends command + CR LF, then ReadReply(full); true when the verdict is 1.
-    bool SendCommand(const std::string& command, bool full);
+    // (what MaxReplyBytes allows of it).
+    TPOP3Reply ReadReply(bool full);
+    // Sends command + CR LF, then ReadReply(full).
+    TPOP3Reply SendCommand(const std::string& command, bool full);
 
     // Closes any previous connection, connects to TargetHost:TargetPort, and with FullSSL runs the TLS
     // handshake.
@@ -48,10 +59,10 @@ class TPOP3Send : public TProtocolClient {
     // at all. True when a login succeeded.
     bool OpenSession();
     // "QUIT", then the connection is closed whatever the reply.
-    bool CloseSession();
+    TPOP3Reply CloseSession();
 
-    // "CAPA"; on success the reply lines replace CapabilityList (and stay in FullResult). Pipelining then
-    // says whether they list PIPELINING.
+    // "CAPA"; on success the reply lines replace CapabilityList. Pipelining then says whether they list
+    // PIPELINING.
     bool QueryCapabilities();
     // True when a line of CapabilityList equals name, ignoring the case of ASCII letters (the whole line must
     // match: "TOP" is not "TOP 0").
@@ -67,9 +78,9 @@ class TPOP3Send : public TProtocolClient {
     // MD5 is available (no OpenSSL).
     bool AuthApopDigest();
 
-    bool DeleteMessage(int32_t n);           // "DELE n"
-    bool FetchTop(int32_t n, int32_t lines); // "TOP n lines", multi-line
-    bool ListUids(int32_t n);                // n = 0: "UIDL", multi-line; else "UIDL n", one line
+    TPOP3Reply DeleteMessage(int32_t n);           // "DELE n"
+    TPOP3Reply FetchTop(int32_t n, int32_t lines); // "TOP n lines", multi-line
+    TPOP3Reply ListUids(int32_t n);                // n = 0: "UIDL", multi-line; else "UIDL n", one line
 
     // How many TOP commands FetchTopPipelined keeps sent and unanswered.
     struct TTopWindow {
@@ -79,13 +90,14 @@ class TPOP3Send : public TProtocolClient {
         bool Grow = false;
     };
     // "TOP numbers[i] lines" for every i in order, with several commands in flight as window allows, each
-    // reply read as FetchTop reads it; after each reply handle(i) runs with ResultCode, ResultString and
-    // FullResult describing it, strictly in the order of numbers. A command that cannot be sent closes the
+    // reply read as FetchTop reads it; after each reply handle(i, reply) runs, strictly in the order of
+    // numbers (handle may take the reply's lines; the buffers it leaves are reused). A command that cannot be
+    // sent closes the
     // connection, so every later reply is empty with verdict 0. handle returning false ends the walk: the
     // replies still in flight are then read and dropped (each wait bounded by Timeout; the first that fails
     // closes the connection), so the next command gets its own reply. True when the walk was not ended early.
     bool FetchTopPipelined(const std::vector<int32_t>& numbers, int32_t lines, TTopWindow window,
-                           const std::function<bool(std::size_t)>& handle);
+                           const std::function<bool(std::size_t, TPOP3Reply&)>& handle);
     // The window a pipelined walk may use for TOP replies of `lines` body lines: kPipelineMaxCommands, or
     // fewer when their estimated size would pass kPipelineByteBudget; at least 1.
     static std::size_t PipelineWindow(int32_t lines);
@@ -96,18 +108,9 @@ class TPOP3Send : public TProtocolClient {
 
     TTCPBlockSocket& Sock() { return *sock_; }
     const TTCPBlockSocket& Sock() const { return *sock_; }
-    int32_t ResultCode() const { return resultCode_; }
-    const std::string& ResultString() const { return resultString_; }
-    const Lines& FullResult() const { return fullResult_; }
-    // Hands the lines of FullResult to the caller without copying them: they replace the content of into,
-    // and FullResult is left empty.
-    void TakeFullResult(Lines& into);
     // Takes back the buffers of lines the caller is done with, to fill the lines of later replies without
     // allocating (a bounded number of short ones is kept); used is left empty.
     void RecycleLines(Lines& used);
-    int32_t StatCount() const { return statCount_; }            // always 0
-    int32_t StatSize() const { return statSize_; }              // always 0
-    int32_t ListSize() const { return listSize_; }              // always 0
     const std::string& TimeStamp() const { return timeStamp_; } // "<...>" from the greeting, or empty
     const Lines& CapabilityList() const { return capabilityList_; }
     bool Pipelining() const { return pipelining_; } // the last successful CAPA listed PIPELINING
@@ -124,31 +127,24 @@ class TPOP3Send : public TProtocolClient {
     // line is bounded by the socket's MaxLineLength (64 MB here), beyond which the read fails with 10055.
     size_t MaxReplyBytes = 64u * 1024 * 1024;
     static constexpr unsigned kSkippedReplyFactor = 16;
-    // The last multi-line reply was longer than MaxReplyBytes: FullResult holds only its first lines.
-    bool ResultClipped() const { return resultClipped_; }
     // A reply was cut off, timed out or abandoned, or a command could not be sent: the connection is closed,
     // and every later command fails. Cleared by the next OpenConnection.
     bool SessionLost() const { return sessionLost_; }
 
   private:
     // A command that did not go out whole leaves the exchange out of step: clear the reply, close.
-    void FailedSend();
-    // The body of a multi-line reply into FullResult; false when it was not read to its "." line.
-    bool ReadBody();
+    void FailedSend(TPOP3Reply& reply);
+    // ReadReply into reply, whose line buffers are reused.
+    void ReadReplyInto(TPOP3Reply& reply, bool full);
+    // The body of a multi-line reply into reply.FullResult; false when it was not read to its "." line.
+    bool ReadBody(TPOP3Reply& reply);
     // Reads and drops up to count replies still in flight; stops at the first that fails.
     void DropReplies(std::size_t count);
 
     std::unique_ptr<TTCPBlockSocket> sock_;
-    int32_t resultCode_ = 0;
-    std::string resultString_;
-    Lines fullResult_;
-    int32_t statCount_ = 0;
-    int32_t statSize_ = 0;
-    int32_t listSize_ = 0;
     std::string timeStamp_;
     Lines capabilityList_;
     bool pipelining_ = false;
-    bool resultClipped_ = false;
     bool sessionLost_ = false;
     Lines spare_; // line buffers to reuse (RecycleLines)
 };

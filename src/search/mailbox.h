@@ -2,27 +2,36 @@
 // capability checks and the UIDL listing that the find, view and delete actions walk.
 #pragma once
 
-#include <memory>
+#include <string>
 #include <string_view>
 
 #include "mime/basic/lines.h"
 #include "pop3/pop3_send.h"
+#include "search/outcome.h"
 
-// The one client of the run; created by openMailbox, closed and freed by the driver.
-extern std::unique_ptr<TPOP3Send> pop;
+// What the driver owns for a mailbox action: the one client of the run and the parallel lists from the
+// UIDL listing (entry i of both comes from line i: message number, UID).
+struct TMailbox {
+    TPOP3Send Pop;
+    Lines MsgNumbers;
+    Lines MsgUids;
+};
 
-// Parallel lists from the UIDL listing: entry i of both comes from line i (message number, UID).
-extern Lines msgNumbers;
-extern Lines msgUids;
+// Where and as whom to log in.
+struct TLogin {
+    std::string Host;
+    std::string User;
+    std::string Pass;
+    int Port = 110;
+};
 
-// Connects and logs in with the parameters of the run, then checks that the server lists UIDL and TOP.
-// Returns only on success; quit(10), quit(11) or quit(15) otherwise.
-void openMailbox();
+// Connects and logs in, then checks that the server lists UIDL and TOP. Fails with 10, 11 or 15.
+TOutcome openMailbox(TMailbox& box, const TLogin& login, bool verbose);
 
-// Reads the UIDL listing into msgNumbers and msgUids. quit(12) when UIDL fails, quit(20) on a line that
+// Reads the UIDL listing into MsgNumbers and MsgUids. Fails with 12 when UIDL fails, with 20 on a line that
 // does not hold exactly two fields or whose UID is not valid (the line is quoted with its control characters
 // escaped).
-void getMessageList();
+TOutcome getMessageList(TMailbox& box, bool verbose);
 
 // A UID as POP3 defines it: 1 to 70 characters in the range 0x21-0x7E.
 bool isValidUid(std::string_view uid);

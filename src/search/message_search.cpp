@@ -12,11 +12,8 @@
 
 #include "bytes/ascii.h"
 #include "bytes/split_lines.h"
-#include "cli/params.h"
-#include "cli/progress.h"
-#include "cli/quit.h"
 #include "mime/charset/control_escape.h"
-#include "search/mailbox.h"
+#include "search/progress.h"
 #include "strutil/strutil.h"
 
 int fetchLines(int maxSize) {
@@ -104,10 +101,6 @@ bool findTextPart(TMimePart& part, Lines& lines) {
     return false;
 }
 
-TSearchCriteria searchCriteria(const TParams& p) {
-    return {p.fromaddr, p.toaddr, p.subject, p.SearchStr, p.verbose};
-}
-
 bool messageMatches(TMimeMess& mess, const TSearchCriteria& criteria, Lines& textLines) {
     mess.ParseMessage();
     const TMessHeader& header = mess.Header();
@@ -139,40 +132,41 @@ bool messageMatches(TMimeMess& mess, const TSearchCriteria& criteria, Lines& tex
     return true;
 }
 
-void findMessages() {
-    if (params.verbose) std::fputs("Searching messages for match...\n", stderr);
-    const TSearchCriteria criteria = searchCriteria(params);
+TOutcome findMessages(TMailbox& box, const TSearchCriteria& criteria, int maxSize, bool all) {
+    if (criteria.verbose) std::fputs("Searching messages for match...\n", stderr);
+    TPOP3Send& pop = box.Pop;
     TMimeMess mess;
     Lines textLines;
     bool matchedAny = false;
-    const int lines = fetchLines(params.maxSize);
+    const int lines = fetchLines(maxSize);
     std::vector<int32_t> numbers;
-    numbers.reserve(msgNumbers.size());
-    for (const std::string& n : msgNumbers)
+    numbers.reserve(box.MsgNumbers.size());
+    for (const std::string& n : box.MsgNumbers)
         numbers.push_back(str_to_int(n));
-    progressStart(msgNumbers.size());
+    progressStart(numbers.size(), criteria.verbose);
 
     // Replies come in listing order; each is judged as soon as it is read. Returning false stops the walk.
     // Once the connection is lost, the messages from there on were not searched: they are not judged on the
     // empty replies that follow. A reply cut off after its status line is judged on what arrived (a match
     // there is real) and counts as not searched unless it matched.
     std::size_t lostFrom = numbers.size(); // the first message not searched
-    auto judge = [&](std::size_t i) {
-        const bool lost = pop->SessionLost();
-        if (lost && !pop->ResultString().starts_with("+OK")) {
+    auto judge = [&](std::size_t i, TPOP3Reply& reply) {
+        const bool lost = pop.SessionLost();
+        if (lost && !reply.ResultString.starts_with("+OK")) {
             lostFrom = i;
             return false;
         }
-        if (params.verbose) writeLine(stderr, "Processing msg " + msgNumbers[i] + " (" + msgUids[i] + "): ");
-        pop->RecycleLines(mess.Lines()); // the previous message's lines, for the next replies
+        if (criteria.verbose)
+            writeLine(stderr, "Processing msg " + box.MsgNumbers[i] + " (" + box.MsgUids[i] + "): ");
+        pop.RecycleLines(mess.Lines()); // the previous message's lines, for the next replies
         mess.Reset();
-        pop->TakeFullResult(mess.Lines());
+        mess.Lines().swap(reply.FullResult);
         const bool matched = messageMatches(mess, criteria, textLines);
         if (matched) {
             matchedAny = true;
-            if (params.verbose) std::fputs("  MATCH FOUND.\n", stderr);
+            if (criteria.verbose) std::fputs("  MATCH FOUND.\n", stderr);
             progressMatch();
-            writeLine(stdout, msgUids[i]);
+            writeLine(stdout, box.MsgUids[i]);
             std::fflush(stdout);
         }
         progressLookedAt(i + 1);
@@ -180,21 +174,23 @@ void findMessages() {
             lostFrom = matched ? i + 1 : i;
             return false;
         }
-        return !matched || params.range != range_first;
+        return !matched || all;
     };
 
     // With PIPELINING several TOP commands are in flight; for --range first the window grows from one with
     // each reply, so that a walk stopped by an early match sent only a few commands beyond it.
     TPOP3Send::TTopWindow window;
-    if (pop->Pipelining()) {
+    if (pop.Pipelining()) {
         window.Max = TPOP3Send::PipelineWindow(lines);
-        window.Grow = params.range == range_first;
+        window.Grow = !all;
     }
-    pop->FetchTopPipelined(numbers, lines, window, judge);
+    pop.FetchTopPipelined(numbers, lines, window, judge);
+    progressClear();
     // With --range first a match answers the question, whatever came after it.
-    const bool answered = matchedAny && params.range == range_first;
+    const bool answered = matchedAny && !all;
     if (lostFrom < numbers.size() && !answered)
-        quit(23, std::to_string(numbers.size() - lostFrom) + " of " + std::to_string(numbers.size()) +
-                     " messages were not searched.");
-    if (!matchedAny) quit(1);
+        return {23, std::to_string(numbers.size() - lostFrom) + " of " + std::to_string(numbers.size()) +
+                        " messages were not searched."};
+    if (!matchedAny) return {1};
+    return {};
 }

@@ -10,8 +10,8 @@
 #include "mime/basic/lines.h"
 #include "mime/mime_message.h"
 #include "mime/mime_part.h"
-
-struct TParams;
+#include "search/mailbox.h"
+#include "search/outcome.h"
 
 // The TOP line count for maxSize: maxSize x 1000 div 80 (125 for the default of 10 KB). Values whose
 // product does not fit 32 bits are clamped instead of overflowing.
@@ -26,7 +26,6 @@ struct TSearchCriteria {
     std::string text;     // the search string: in the subject or in a line of the first text part
     bool verbose = false; // write the verbose lines of each message to standard error
 };
-TSearchCriteria searchCriteria(const TParams& p);
 
 // Parses the message whose lines mess holds and judges it against criteria (every comparison ignoring the
 // case of ASCII letters); writes the verbose lines of the message. textLines receives the first text part
@@ -49,6 +48,7 @@ void writeHeaderSummary(const TMessHeader& header);
 // Allocates nothing.
 bool containsFolded(std::string_view haystack, std::string_view needle);
 
-// The find action. Returns when at least one message matched and every message was searched (with --range
-// first: up to the match); quit(23) when the connection was lost before that, quit(1) when nothing matched.
-void findMessages();
+// The find action over the listing of box, with TOP for fetchLines(maxSize) body lines; all goes on after a
+// match. Succeeds when at least one message matched and every message was searched (without all: up to the
+// match); fails with 23 when the connection was lost before that, with 1 when nothing matched.
+TOutcome findMessages(TMailbox& box, const TSearchCriteria& criteria, int maxSize, bool all);

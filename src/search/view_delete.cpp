@@ -4,32 +4,30 @@
 #include <cstdio>
 #include <ctime>
 
-#include "cli/params.h"
-#include "cli/quit.h"
 #include "mime/basic/mail_dates.h"
 #include "mime/mime_message.h"
-#include "search/mailbox.h"
 #include "search/message_search.h"
 #include "strutil/strutil.h"
 
 namespace {
 
-// Index of the first listed UID equal to the positional argument; quit(1) when there is none.
-std::size_t lookupUid() {
-    if (params.verbose) std::fputs("Searching messages for matching uid.\n", stderr);
-    for (std::size_t i = 0; i < msgUids.size(); ++i)
-        if (msgUids[i] == params.SearchStr) return i;
-    quit(1);
+// Index of the first listed UID equal to the requested one; the size of the listing when there is none.
+std::size_t lookupUid(const TMailbox& box, const TUidRequest& request) {
+    if (request.Verbose) std::fputs("Searching messages for matching uid.\n", stderr);
+    std::size_t i = 0;
+    while (i < box.MsgUids.size() && box.MsgUids[i] != request.Uid)
+        ++i;
+    return i;
 }
 
 // Fetches and parses the head of message i, then writes the verbose block.
-void fetchMessage(std::size_t i, TMimeMess& mess) {
-    pop->FetchTop(str_to_int(msgNumbers[i]), fetchLines(params.maxSize));
+void fetchMessage(TMailbox& box, const TUidRequest& request, std::size_t i, TMimeMess& mess) {
+    TPOP3Reply top = box.Pop.FetchTop(str_to_int(box.MsgNumbers[i]), fetchLines(request.MaxSize));
     mess.Reset();
-    pop->TakeFullResult(mess.Lines());
+    mess.Lines().swap(top.FullResult);
     mess.ParseMessage();
-    if (params.verbose) {
-        writeLine(stderr, "  uid:        " + params.SearchStr);
+    if (request.Verbose) {
+        writeLine(stderr, "  uid:        " + request.Uid);
         writeHeaderSummary(mess.Header());
         std::fputc('\n', stderr);
     }
@@ -67,14 +65,15 @@ std::string formatViewDate(double date) {
     return text;
 }
 
-void viewByUid() {
-    const std::size_t i = lookupUid();
+TOutcome viewByUid(TMailbox& box, const TUidRequest& request) {
+    const std::size_t i = lookupUid(box, request);
+    if (i == box.MsgUids.size()) return {1};
     TMimeMess mess;
     Lines textLines;
-    fetchMessage(i, mess);
+    fetchMessage(box, request, i, mess);
     if (!findTextPart(mess.MessagePart(), textLines)) {
-        if (params.verbose) std::fputs("  This msg has no Mime message part.\n", stderr);
-        return;
+        if (request.Verbose) std::fputs("  This msg has no Mime message part.\n", stderr);
+        return {};
     }
     const TMessHeader& h = mess.Header();
     writeLine(stdout, "From: " + h.From);
@@ -90,11 +89,14 @@ void viewByUid() {
     for (const std::string& line : textLines)
         writeLine(stdout, line);
     std::fflush(stdout);
+    return {};
 }
 
-void deleteByUid() {
-    const std::size_t i = lookupUid();
+TOutcome deleteByUid(TMailbox& box, const TUidRequest& request) {
+    const std::size_t i = lookupUid(box, request);
+    if (i == box.MsgUids.size()) return {1};
     TMimeMess mess;
-    fetchMessage(i, mess);
-    if (!pop->DeleteMessage(str_to_int(msgNumbers[i]))) quit(17);
+    fetchMessage(box, request, i, mess);
+    if (!box.Pop.DeleteMessage(str_to_int(box.MsgNumbers[i])).Ok()) return {17};
+    return {};
 }

@@ -8,6 +8,8 @@
 
 namespace {
 
+TParams params;
+
 // Parses maildig followed by args into params.
 void parse(std::vector<std::string> args) {
     std::vector<std::string> words{"maildig"};
@@ -16,7 +18,7 @@ void parse(std::vector<std::string> args) {
     for (std::string& w : words)
         argv.push_back(w.data());
     argv.push_back(nullptr);
-    parseCmdLine(static_cast<int>(words.size()), argv.data());
+    parseCmdLine(static_cast<int>(words.size()), argv.data(), params);
 }
 
 TEST(ParseCmdLine, DefaultsWithACompleteLogin) {

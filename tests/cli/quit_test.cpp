@@ -1,5 +1,4 @@
 // quit: the message block on standard error, the verbose closing line and the codes outside the table.
-#include "cli/params.h"
 #include "cli/quit.h"
 #include "support/run_program.h"
 
@@ -11,10 +10,7 @@
 namespace {
 
 RunResult quitInChild(int code, const std::string& text, bool verbose) {
-    return runInChild([&] {
-        params.verbose = verbose;
-        quit(code, text);
-    });
+    return runInChild([&] { quit(code, text, verbose); });
 }
 
 TEST(Quit, WritesTheMessageBetweenEmptyLinesAndExitsWithTheCode) {
@@ -67,7 +63,7 @@ TEST(Quit, VerboseAddsTheExitingLine) {
 TEST(Quit, OutputWrittenBeforeIsFlushed) {
     RunResult r = runInChild([] {
         std::fputs("partial", stdout);
-        quit(12);
+        quit(12, {}, false);
     });
     EXPECT_EQ(r.exitCode, 12);
     EXPECT_EQ(r.out, "partial");
@@ -89,9 +85,8 @@ TEST(Quit, OutputWrittenBeforeComesBeforeTheMessageOnASharedStream) {
         shared.childSetUp = [] { ::dup2(2, 1); }; // standard output into the standard error pipe
         RunResult r = runInChild(
             [&] {
-                params.verbose = c.verbose;
                 std::fputs("uid-1", stdout); // still in the stdio buffer when quit starts
-                quit(c.code);
+                quit(c.code, {}, c.verbose);
             },
             shared);
         EXPECT_EQ(r.err, c.err) << "code " << c.code;

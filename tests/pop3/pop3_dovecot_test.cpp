@@ -69,36 +69,36 @@ TEST_F(Dovecot, UserPassInPlainTextOnPort110) {
     TPOP3Send pop;
     Aim(pop, kAddress, "110");
     pop.AuthType = POP3AuthLogin;
-    ASSERT_TRUE(pop.OpenSession()) << pop.ResultString() << pop.Sock().LastErrorText;
+    ASSERT_TRUE(pop.OpenSession()) << pop.Sock().LastErrorText;
     EXPECT_FALSE(pop.Sock().Tls().TlsEnabled());
     PrintLines("CAPA in plain text on port 110", pop.CapabilityList());
-    ASSERT_TRUE(pop.ListUids(0));
-    EXPECT_EQ(Messages(pop.FullResult()), (Lines{"1", "2", "3"}));
-    ASSERT_TRUE(pop.FetchTop(1, 0));
-    EXPECT_NE(std::find(pop.FullResult().begin(), pop.FullResult().end(), "Subject: First message"),
-              pop.FullResult().end());
-    EXPECT_TRUE(pop.CloseSession());
+    EXPECT_EQ(Messages(pop.ListUids(0).FullResult), (Lines{"1", "2", "3"}));
+    const TPOP3Reply top = pop.FetchTop(1, 0);
+    ASSERT_TRUE(top.Ok());
+    EXPECT_NE(std::find(top.FullResult.begin(), top.FullResult.end(), "Subject: First message"),
+              top.FullResult.end());
+    EXPECT_TRUE(pop.CloseSession().Ok());
 }
 
 TEST_F(Dovecot, StlsUpgradeOnPort110) {
     TPOP3Send pop;
     Aim(pop, kAddress, "110");
     ASSERT_TRUE(pop.OpenConnection());
-    ASSERT_EQ(pop.ReadReply(false), 1);
-    std::cout << "greeting: " << pop.ResultString() << "\n";
+    const TPOP3Reply greeting = pop.ReadReply(false);
+    ASSERT_TRUE(greeting.Ok());
+    std::cout << "greeting: " << greeting.ResultString << "\n";
     ASSERT_TRUE(pop.QueryCapabilities());
     PrintLines("CAPA before STLS", pop.CapabilityList());
     EXPECT_EQ(pop.FindCapability("stls"), "STLS");
 
     pop.AutoTLS = true;
     pop.AuthType = POP3AuthLogin;
-    ASSERT_TRUE(pop.OpenSession()) << pop.ResultString() << pop.Sock().LastErrorText;
+    ASSERT_TRUE(pop.OpenSession()) << pop.Sock().LastErrorText;
     EXPECT_TRUE(pop.Sock().Tls().TlsEnabled());
     PrintLines("CAPA after STLS", pop.CapabilityList());
     EXPECT_EQ(pop.FindCapability("STLS"), "");
-    ASSERT_TRUE(pop.ListUids(0));
-    EXPECT_EQ(pop.FullResult().size(), 3u);
-    EXPECT_TRUE(pop.CloseSession());
+    EXPECT_EQ(pop.ListUids(0).FullResult.size(), 3u);
+    EXPECT_TRUE(pop.CloseSession().Ok());
 }
 
 TEST_F(Dovecot, ImplicitTlsOnPort995) {
@@ -106,12 +106,11 @@ TEST_F(Dovecot, ImplicitTlsOnPort995) {
     Aim(pop, kAddress, "995");
     pop.FullSSL = true;
     pop.AuthType = POP3AuthLogin;
-    ASSERT_TRUE(pop.OpenSession()) << pop.ResultString() << pop.Sock().LastErrorText;
+    ASSERT_TRUE(pop.OpenSession()) << pop.Sock().LastErrorText;
     EXPECT_TRUE(pop.Sock().Tls().TlsEnabled());
     PrintLines("CAPA with TLS on port 995", pop.CapabilityList());
-    ASSERT_TRUE(pop.ListUids(0));
-    EXPECT_EQ(pop.FullResult().size(), 3u);
-    EXPECT_TRUE(pop.CloseSession());
+    EXPECT_EQ(pop.ListUids(0).FullResult.size(), 3u);
+    EXPECT_TRUE(pop.CloseSession().Ok());
 }
 
 TEST_F(Dovecot, ApopLoginWhenTheGreetingHasATimeStamp) {
@@ -120,10 +119,10 @@ TEST_F(Dovecot, ApopLoginWhenTheGreetingHasATimeStamp) {
         TPOP3Send pop;
         Aim(pop, kAddress, "110");
         pop.AutoTLS = tls;
-        ASSERT_TRUE(pop.OpenSession()) << pop.ResultString();
+        ASSERT_TRUE(pop.OpenSession());
         EXPECT_TRUE(pop.TimeStamp().starts_with("<")) << pop.TimeStamp();
         EXPECT_EQ(pop.Sock().Tls().TlsEnabled(), tls);
-        EXPECT_TRUE(pop.CloseSession());
+        EXPECT_TRUE(pop.CloseSession().Ok());
     }
     EXPECT_NE(server_->Log().find("method=APOP"), std::string::npos);
 }
@@ -136,7 +135,6 @@ TEST_F(Dovecot, WrongPasswordIsRefusedQuickly) {
         pop.AuthType = type;
         auto start = std::chrono::steady_clock::now();
         EXPECT_FALSE(pop.OpenSession());
-        EXPECT_TRUE(pop.ResultString().starts_with("-ERR")) << pop.ResultString();
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     }
 }
@@ -145,8 +143,8 @@ TEST_F(Dovecot, DotStuffedLinesComeBackAsStored) {
     TPOP3Send pop;
     Aim(pop, kAddress, "110");
     ASSERT_TRUE(pop.OpenSession());
-    ASSERT_TRUE(pop.FetchTop(2, 4));
-    Lines body(std::find(pop.FullResult().begin(), pop.FullResult().end(), ""), pop.FullResult().end());
+    const Lines top = pop.FetchTop(2, 4).FullResult;
+    Lines body(std::find(top.begin(), top.end(), ""), top.end());
     EXPECT_EQ(body,
               (Lines{"", ".a line that starts with a dot", "..and one with two", ".", "after a lone dot"}));
 }
@@ -164,15 +162,15 @@ TEST_F(Dovecot, PipelinedTopWalkGivesTheRepliesOfFetchTopAndDrainsBeforeQuit) {
     std::string quitReply;
     {
         TPOP3Send pop;
-        ASSERT_TRUE(open(pop)) << pop.ResultString();
+        ASSERT_TRUE(open(pop));
         EXPECT_TRUE(pop.Pipelining());
         for (int32_t n : numbers) {
-            pop.FetchTop(n, 2);
-            expected.push_back(Lines{pop.ResultString()});
-            expected.back().insert(expected.back().end(), pop.FullResult().begin(), pop.FullResult().end());
+            TPOP3Reply reply = pop.FetchTop(n, 2);
+            expected.push_back(Lines{reply.ResultString});
+            expected.back().insert(expected.back().end(), reply.FullResult.begin(), reply.FullResult.end());
         }
-        ASSERT_TRUE(pop.CloseSession());
-        quitReply = pop.ResultString();
+        quitReply = pop.CloseSession().ResultString;
+        ASSERT_TRUE(quitReply.starts_with("+OK"));
     }
     for (TPOP3Send::TTopWindow window :
          {TPOP3Send::TTopWindow{1, false}, TPOP3Send::TTopWindow{64, true}, TPOP3Send::TTopWindow{64, false}})
@@ -182,15 +180,14 @@ TEST_F(Dovecot, PipelinedTopWalkGivesTheRepliesOfFetchTopAndDrainsBeforeQuit) {
             TPOP3Send pop;
             ASSERT_TRUE(open(pop));
             std::vector<Lines> seen;
-            pop.FetchTopPipelined(numbers, 2, window, [&](size_t i) {
-                seen.push_back(Lines{pop.ResultString()});
-                seen.back().insert(seen.back().end(), pop.FullResult().begin(), pop.FullResult().end());
+            pop.FetchTopPipelined(numbers, 2, window, [&](size_t i, TPOP3Reply& reply) {
+                seen.push_back(Lines{reply.ResultString});
+                seen.back().insert(seen.back().end(), reply.FullResult.begin(), reply.FullResult.end());
                 return i != stopAt;
             });
             EXPECT_EQ(seen, std::vector<Lines>(expected.begin(),
                                                expected.begin() + std::min(stopAt + 1, expected.size())));
-            EXPECT_TRUE(pop.CloseSession());
-            EXPECT_EQ(pop.ResultString(), quitReply);
+            EXPECT_EQ(pop.CloseSession().ResultString, quitReply);
         }
 }
 
@@ -207,8 +204,9 @@ TEST_F(Dovecot, DeleteTakesEffectOnlyWithQuit) {
         TPOP3Send pop;
         Aim(pop, kDeleteAddress, "110");
         EXPECT_TRUE(pop.OpenSession());
-        EXPECT_TRUE(pop.ListUids(0));
-        Lines uids = pop.FullResult();
+        const TPOP3Reply list = pop.ListUids(0);
+        EXPECT_TRUE(list.Ok());
+        Lines uids = list.FullResult;
         pop.CloseSession();
         return uids;
     };
@@ -218,15 +216,15 @@ TEST_F(Dovecot, DeleteTakesEffectOnlyWithQuit) {
         TPOP3Send pop; // DELE, then the connection is dropped without QUIT
         Aim(pop, kDeleteAddress, "110");
         ASSERT_TRUE(pop.OpenSession());
-        EXPECT_TRUE(pop.DeleteMessage(1));
+        EXPECT_TRUE(pop.DeleteMessage(1).Ok());
     }
     EXPECT_EQ(listing(), before);
     {
         TPOP3Send pop;
         Aim(pop, kDeleteAddress, "110");
         ASSERT_TRUE(pop.OpenSession());
-        EXPECT_TRUE(pop.DeleteMessage(1));
-        EXPECT_TRUE(pop.CloseSession());
+        EXPECT_TRUE(pop.DeleteMessage(1).Ok());
+        EXPECT_TRUE(pop.CloseSession().Ok());
     }
     Lines after = listing();
     ASSERT_EQ(after.size(), 2u);
@@ -236,9 +234,9 @@ TEST_F(Dovecot, DeleteTakesEffectOnlyWithQuit) {
         TPOP3Send pop;
         Aim(pop, kDeleteAddress, "110");
         ASSERT_TRUE(pop.OpenSession());
-        EXPECT_TRUE(pop.DeleteMessage(1));
-        EXPECT_TRUE(pop.DeleteMessage(2));
-        EXPECT_TRUE(pop.CloseSession());
+        EXPECT_TRUE(pop.DeleteMessage(1).Ok());
+        EXPECT_TRUE(pop.DeleteMessage(2).Ok());
+        EXPECT_TRUE(pop.CloseSession().Ok());
     }
     EXPECT_EQ(listing(), Lines{}); // an empty mailbox lists nothing, successfully
 }
@@ -250,7 +248,6 @@ TEST_F(Dovecot, TlsFromTheFirstByteFailsOnThePlainPort) {
     pop.Sock().Tls().HandshakeTimeout = 10000;
     EXPECT_FALSE(pop.OpenSession());
     EXPECT_NE(pop.Sock().LastErrorCode, 0);
-    EXPECT_EQ(pop.ResultString(), "");
 }
 
 } // namespace

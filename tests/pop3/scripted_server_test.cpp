@@ -23,10 +23,9 @@ TEST(ScriptedPop3Server, PlaysATranscriptFile) {
         pop.Password = "pw";
         pop.AutoTLS = true;
         ASSERT_TRUE(pop.OpenSession());
-        ASSERT_TRUE(pop.ListUids(0));
-        ASSERT_TRUE(pop.FetchTop(2, 125));
-        EXPECT_EQ(pop.FullResult(), (Lines{"Subject: second", "", ".body"}));
-        EXPECT_TRUE(pop.CloseSession());
+        ASSERT_TRUE(pop.ListUids(0).Ok());
+        EXPECT_EQ(pop.FetchTop(2, 125).FullResult, (Lines{"Subject: second", "", ".body"}));
+        EXPECT_TRUE(pop.CloseSession().Ok());
     }
     EXPECT_TRUE(server.WaitDone());
     EXPECT_TRUE(server.Ok());

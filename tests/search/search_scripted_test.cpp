@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "cli/params.h"
 #include "search/mailbox.h"
 #include "search/message_search.h"
 #include "search/script_steps.h"
@@ -87,8 +86,8 @@ std::string message(const std::string& subject, const std::string& body = "text\
     return "+OK\r\nSubject: " + subject + "\r\n\r\n" + body + ".\r\n";
 }
 
-// Find in a child, as the driver runs it, against a server on an ephemeral port with the client's time-out
-// and reply bound scaled down. Once the connection is lost (silence, a reply 16 times over the bound) the
+// Find in process against a server on an ephemeral port with the client's time-out and reply bound scaled
+// down. Once the connection is lost (silence, a reply 16 times over the bound) the
 // messages after it are not judged: 23 with their count, unless --range first has its match. 2,000,000
 // lines of "--" (8 MB) are within the default bound: judged, and the walk goes on.
 TEST(ScriptedFind, LostSessionEndsTheWalkWith23) {
@@ -116,24 +115,19 @@ TEST(ScriptedFind, LostSessionEndsTheWalkWith23) {
         script.steps = loginSteps({"u1", "u2", "u3"}, c.pipelining);
         append(script, c.steps);
         ScriptedPop3Server server(script);
-        RunResult r = runInChild([&] {
-            params.range = c.all ? range_all : range_first;
-            params.SearchStr = "wanted";
-            pop = std::make_unique<TPOP3Send>();
-            pop->TargetPort = server.PortText();
-            pop->UserName = "tester";
-            pop->Password = "secret";
-            pop->Timeout = 300;
-            pop->MaxReplyBytes = c.bound;
-            if (!pop->OpenSession() || !pop->QueryCapabilities()) return;
-            getMessageList();
-            findMessages();
-            pop->CloseSession();
-        });
-        const std::string lost = std::to_string(c.lost) + " of 3 messages were not searched.\n\n";
-        EXPECT_EQ(r.exitCode, c.code) << r.err;
-        EXPECT_EQ(r.err, c.lost ? "\nConnection to the POP server was lost: " + lost : "");
-        EXPECT_EQ(r.out, c.out);
+        TMailbox box;
+        box.Pop.TargetPort = server.PortText();
+        box.Pop.UserName = "tester";
+        box.Pop.Password = "secret";
+        box.Pop.Timeout = 300;
+        box.Pop.MaxReplyBytes = c.bound;
+        ASSERT_TRUE(box.Pop.OpenSession() && box.Pop.QueryCapabilities() && getMessageList(box, false).Ok());
+        ::testing::internal::CaptureStdout();
+        const TOutcome outcome = findMessages(box, {"", "", "", "wanted"}, 10, c.all);
+        EXPECT_EQ(::testing::internal::GetCapturedStdout(), c.out);
+        if (outcome.Ok()) box.Pop.CloseSession();
+        EXPECT_EQ(outcome.Code, c.code);
+        EXPECT_EQ(outcome.Text, c.lost ? std::to_string(c.lost) + " of 3 messages were not searched." : "");
         EXPECT_EQ(sent(received(server), "QUIT"), c.steps.back().text == "QUIT");
     }
 }

@@ -1,16 +1,13 @@
 // The progress line: drawn with a carriage return and erased with blanks, so that it needs nothing of the
 // terminal but those two.
-#include "cli/progress.h"
+#include "search/progress.h"
 
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
-
-#include "cli/params.h"
 
 namespace {
 
@@ -43,13 +40,11 @@ std::size_t terminalColumns() {
 
 } // namespace
 
-void progressStart(std::size_t total) {
+void progressStart(std::size_t total, bool verbose) {
     state = ProgressState{};
-    state.active = !params.verbose && ::isatty(STDERR_FILENO) == 1;
+    state.active = !verbose && ::isatty(STDERR_FILENO) == 1;
     state.total = total;
     state.started = Clock::now();
-    static bool registered = false;
-    if (state.active && !registered) registered = std::atexit(progressClear) == 0;
 }
 
 void progressMatch() {

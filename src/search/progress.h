@@ -4,9 +4,9 @@
 
 #include <cstddef>
 
-// Starts a walk over total messages. The line appears only when standard error is a terminal, --verbose is
+// Starts a walk over total messages. The line appears only when standard error is a terminal, verbose is
 // off and the walk has lasted about a second; before that, and everywhere else, nothing is written.
-void progressStart(std::size_t total);
+void progressStart(std::size_t total, bool verbose);
 
 // Counts one match and clears the line, so that the UID written next starts at the left margin.
 void progressMatch();
@@ -14,5 +14,5 @@ void progressMatch();
 // lookedAt messages have been judged; redraws the line (at most ten times a second).
 void progressLookedAt(std::size_t lookedAt);
 
-// Erases the line when one is shown (quit calls it before its message; it also runs at exit).
+// Erases the line when one is shown (the walk does so before it returns).
 void progressClear();
