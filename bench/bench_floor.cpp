@@ -19,6 +19,8 @@
 #include "net/blocksock.h"
 #include "net/ssl_openssl.h"
 
+using namespace maildig;
+
 namespace {
 
 constexpr int32_t kTimeout = 60000;

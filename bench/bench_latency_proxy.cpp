@@ -34,6 +34,8 @@
 
 #include "bytes/ascii.h"
 
+using namespace maildig;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

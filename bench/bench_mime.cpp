@@ -11,6 +11,8 @@
 #include "mime/mime_message.h"
 #include "mime/mime_part.h"
 
+using namespace maildig;
+
 namespace {
 
 // glibc hands freed blocks of several megabytes back to the kernel and maps them afresh on the next

@@ -21,6 +21,8 @@
 #include "mime/mime_message.h"
 #include "search/message_search.h"
 
+using namespace maildig;
+
 namespace {
 
 int usage() {

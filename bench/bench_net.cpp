@@ -19,6 +19,8 @@
 #include "net/ssl_openssl.h"
 #include "support/test_tls_context.h"
 
+using namespace maildig;
+
 namespace {
 
 constexpr size_t kTotalBytes = 10 * 1024 * 1024;

@@ -10,6 +10,8 @@
 #include "search/outcome.h"
 #include "search/view_delete.h"
 
+using namespace maildig;
+
 namespace {
 
 // The mailbox actions: log in, list the UIDs, run find, view or delete, and end the session with QUIT.

@@ -12,6 +12,8 @@
 #include "cli/config_file.h"
 #include "cli/params.h"
 
+using namespace maildig;
+
 namespace {
 
 const std::string& scratchPath(const char* suffix) {

@@ -5,6 +5,8 @@
 
 #include "mime/encoded_words.h"
 
+using namespace maildig;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1) return 0;
     const auto target = static_cast<TMimeChar>(data[0] % kMimeCharCount);

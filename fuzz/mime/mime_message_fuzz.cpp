@@ -9,6 +9,8 @@
 #include "search/message_search.h"
 #include "search/view_delete.h"
 
+using namespace maildig;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static TMimeMess mess; // reused for every message, as the actions do
     const std::string text(reinterpret_cast<const char*>(data), size);

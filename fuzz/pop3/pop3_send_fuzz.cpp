@@ -14,6 +14,8 @@
 #include "pop3/pop3_send.h"
 #include "search/message_search.h"
 
+using namespace maildig;
+
 namespace {
 
 // One listening socket on 127.0.0.1 with a port the system picks, shared by every run.

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+namespace maildig {
+
 constexpr char AsciiLower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
@@ -55,3 +57,5 @@ inline void AppendHexByte(std::string& out, unsigned char b) {
     out += digits[b >> 4];
     out += digits[b & 15];
 }
+
+} // namespace maildig

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace maildig {
+
 namespace {
 
 // A string grown for a line longer than this is not kept for a line under a quarter of its size.
@@ -48,3 +50,5 @@ void SplitLines(std::string_view text, std::vector<std::string>& lines) {
     SplitLinesInto(text, lines, count, false);
     lines.resize(count);
 }
+
+} // namespace maildig

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+namespace maildig {
+
 // Replaces lines with the lines of text, without their terminators. A terminator after the last line adds
 // no empty line; an empty text gives no lines. Linear in the size of text. The strings already in lines are
 // reused, so splitting one text after another into the same list hardly allocates.
@@ -15,3 +17,5 @@ void SplitLines(std::string_view text, std::vector<std::string>& lines);
 // line even when empty, as when text is one line of a list that is joined with a terminator after each.
 void SplitLinesInto(std::string_view text, std::vector<std::string>& lines, std::size_t& count,
                     bool lastLine);
+
+} // namespace maildig

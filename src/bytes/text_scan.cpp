@@ -1,5 +1,7 @@
 #include "bytes/text_scan.h"
 
+namespace maildig {
+
 std::string_view TrimSpacesView(std::string_view s) {
     const std::size_t b = s.find_first_not_of(' ');
     if (b == std::string_view::npos) return {};
@@ -28,3 +30,5 @@ std::size_t FindOutsideQuotes(std::string_view s, std::string_view separator, st
     }
     return npos;
 }
+
+} // namespace maildig

@@ -8,6 +8,8 @@
 
 #include "bytes/ascii.h"
 
+namespace maildig {
+
 // s without leading and trailing spaces (character 32 only; tabs stay).
 std::string_view TrimSpacesView(std::string_view s);
 
@@ -33,3 +35,5 @@ constexpr bool ParseDigits(std::string_view digits, unsigned base, std::uint64_t
 // begins the separator, quoteFirst makes it open the stretch; otherwise the separator is found there.
 std::size_t FindOutsideQuotes(std::string_view s, std::string_view separator, std::string_view quote,
                               bool quoteFirst);
+
+} // namespace maildig

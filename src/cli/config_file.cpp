@@ -12,6 +12,8 @@
 #include <unistd.h>
 #include <vector>
 
+namespace maildig {
+
 namespace {
 
 // A real configuration file is a few hundred bytes; anything larger is not one (and a device such as
@@ -87,3 +89,5 @@ TOutcome readConfig(TParams& params) {
     params.port = str_to_int(lines[3]);
     return {};
 }
+
+} // namespace maildig

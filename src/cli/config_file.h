@@ -5,6 +5,8 @@
 #include "cli/params.h"
 #include "search/outcome.h"
 
+namespace maildig {
+
 // Writes host, user, pass and port of params to params.writeFname (mode 0600, replacing any old file only
 // once the new one is complete); fails with 19.
 TOutcome writeConfig(const TParams& params);
@@ -12,3 +14,5 @@ TOutcome writeConfig(const TParams& params);
 // Replaces host, user, pass and port of params with the contents of params.configFname; fails with 18 when
 // the file cannot be read, with 21 when it does not hold exactly four lines.
 TOutcome readConfig(TParams& params);
+
+} // namespace maildig

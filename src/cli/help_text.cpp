@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string>
 
+namespace maildig {
+
 namespace {
 
 constexpr const char* helpText = R"(
@@ -103,3 +105,5 @@ void printHelp() {
 void printVersion() {
     writeOut(stdout, "\nmaildig Version 1.0.0. Compiled on 2015/03/05 14:36:26.\n\n");
 }
+
+} // namespace maildig

@@ -3,6 +3,8 @@
 
 #include "cli/params.h"
 
+namespace maildig {
+
 // Dump of params on standard error (used with --verbose).
 void printParams(const TParams& params);
 
@@ -11,3 +13,5 @@ void printHelp();
 
 // Version block on standard output.
 void printVersion();
+
+} // namespace maildig

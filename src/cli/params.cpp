@@ -9,6 +9,8 @@
 #include <getopt.h>
 #include <vector>
 
+namespace maildig {
+
 namespace {
 
 // Values getopt_long returns for the long options without a short form.
@@ -177,3 +179,5 @@ const char* actionName(TAction action) {
 const char* rangeName(TRange range) {
     return range == range_all ? "range_all" : "range_first";
 }
+
+} // namespace maildig

@@ -5,6 +5,8 @@
 
 #include "search/outcome.h"
 
+namespace maildig {
+
 // Bound of |maxSize| (kilobytes): maxSize * 1000 always fits a 32-bit signed integer.
 constexpr int maxSizeLimit = 2147483647 / 1000;
 
@@ -41,3 +43,5 @@ TOutcome parseRange(const std::string& value, TParams& params);
 // Names printed by the verbose dump ("find_action", ..., "range_first", "range_all").
 const char* actionName(TAction action);
 const char* rangeName(TRange range);
+
+} // namespace maildig

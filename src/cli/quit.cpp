@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+namespace maildig {
+
 namespace {
 
 // Message of each code; "%s" marks where the extra text goes (only for the codes that take one).
@@ -56,3 +58,5 @@ void quit(int code, const std::string& text, bool verbose) {
     std::fflush(stderr);
     std::exit(code);
 }
+
+} // namespace maildig

@@ -3,6 +3,8 @@
 
 #include "mime/basic/transfer_encodings.h"
 
+namespace maildig {
+
 namespace {
 
 bool IsBlankOnly(std::string_view text) {
@@ -64,3 +66,5 @@ std::string DecodeHeaderWords(std::string_view value, TMimeChar target) {
     result += value.substr(rest);
     return result;
 }
+
+} // namespace maildig

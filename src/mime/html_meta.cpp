@@ -4,6 +4,8 @@
 
 #include "bytes/ascii.h"
 
+namespace maildig {
+
 namespace {
 
 // True when h, upper-cased and without its quotes and blanks, holds the meta element's attribute.
@@ -30,3 +32,5 @@ bool DeclaresContentType(std::string_view text) {
     }
     return SqueezedHas(std::string_view(upper).substr(0, 2048));
 }
+
+} // namespace maildig

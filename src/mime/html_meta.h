@@ -4,6 +4,10 @@
 
 #include <string_view>
 
+namespace maildig {
+
 // True when the text holds "http-equiv=content-type" (any case, quotes and blanks ignored): in the head when
 // there is a closing head tag, else within the first 2048 characters.
 bool DeclaresContentType(std::string_view text);
+
+} // namespace maildig

@@ -10,6 +10,8 @@
 #include "mime/basic/text_routines.h"
 #include "mime/encoded_words.h"
 
+namespace maildig {
+
 namespace {
 
 // The trimmed text after the first ":" of a header line (all of it when there is none).
@@ -19,7 +21,7 @@ std::string_view HeaderValue(std::string_view line) {
 
 // Splits an address list at the commas outside double-quoted stretches (the quotes stay in the
 // items); each item trimmed and decoded, empty results dropped.
-void AppendAddresses(std::string_view value, TMimeChar target, ::Lines& list) {
+void AppendAddresses(std::string_view value, TMimeChar target, maildig::Lines& list) {
     std::string_view rest = value;
     do {
         std::string item = DecodeHeaderWords(TrimGeneralView(FetchOutsideQuotes(rest, ",", '"')), target);
@@ -120,7 +122,7 @@ void TMessHeader::Reset() {
     Priority = TMessPriority::MP_unknown;
 }
 
-void TMessHeader::WriteHeaderLines(::Lines& /*lines*/) const {}
+void TMessHeader::WriteHeaderLines(maildig::Lines& /*lines*/) const {}
 
 bool TMessHeader::ParseHeaderLine(const std::string& line) {
     const Keyword* match = nullptr;
@@ -176,7 +178,7 @@ bool TMessHeader::ParseHeaderLine(const std::string& line) {
     return true;
 }
 
-void TMessHeader::ParseHeaderLines(const ::Lines& lines) {
+void TMessHeader::ParseHeaderLines(const maildig::Lines& lines) {
     Reset();
     FPriority = FXPriority = FMsMailPriority = TMessPriority::MP_unknown;
     std::size_t i = 0;
@@ -215,3 +217,5 @@ void TMimeMess::ParseMessage() {
     FMessagePart->Lines.ShareAll(FLines);
     FMessagePart->SplitParts();
 }
+
+} // namespace maildig

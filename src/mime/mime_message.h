@@ -10,6 +10,8 @@
 #include "mime/charset/charsets.h"
 #include "mime/mime_part.h"
 
+namespace maildig {
+
 enum class TMessPriority { MP_unknown, MP_low, MP_normal, MP_high };
 
 // Priority of a "Priority:", "X-Priority:" or "X-MSMail-Priority:" header line: the first word of
@@ -22,12 +24,12 @@ class TMessHeader {
     virtual ~TMessHeader();
 
     std::string From;
-    ::Lines ToList; // one entry per address of every To header, display name kept
-    ::Lines CCList;
+    maildig::Lines ToList; // one entry per address of every To header, display name kept
+    maildig::Lines CCList;
     std::string Subject;
     std::string Organization;
-    ::Lines CustomHeaders; // unfolded header lines that are not recognised, whole
-    double Date = 0;       // local date-time, days since 30 December 1899
+    maildig::Lines CustomHeaders; // unfolded header lines that are not recognised, whole
+    double Date = 0;              // local date-time, days since 30 December 1899
     std::string XMailer;
     TMimeChar CharsetCode; // charset encoded words are converted into; kept by Reset
     std::string ReplyTo;
@@ -39,10 +41,10 @@ class TMessHeader {
     // Empties the fields; CharsetCode and the per-kind priority slots are kept.
     virtual void Reset();
     // Writing the fields back as header lines is not needed by this program: does nothing.
-    virtual void WriteHeaderLines(::Lines& lines) const;
+    virtual void WriteHeaderLines(maildig::Lines& lines) const;
 
     // Parses the header block at the start of lines (up to the first empty logical line).
-    void ParseHeaderLines(const ::Lines& lines);
+    void ParseHeaderLines(const maildig::Lines& lines);
 
   private:
     TMessPriority FPriority = TMessPriority::MP_unknown;
@@ -66,8 +68,8 @@ class TMimeMess {
     // lines a reused list already holds keep their storage for the next message when swapped back). The
     // part tree reads these lines instead of copying them: change them only before ParseMessage or
     // after Reset.
-    ::Lines& Lines() { return FLines; }
-    const ::Lines& Lines() const { return FLines; }
+    maildig::Lines& Lines() { return FLines; }
+    const maildig::Lines& Lines() const { return FLines; }
     TMessHeader& Header() { return *FHeader; }
     const TMessHeader& Header() const { return *FHeader; }
 
@@ -78,6 +80,8 @@ class TMimeMess {
 
   private:
     std::unique_ptr<TMimePart> FMessagePart;
-    ::Lines FLines;
+    maildig::Lines FLines;
     std::unique_ptr<TMessHeader> FHeader;
 };
+
+} // namespace maildig

@@ -1,6 +1,8 @@
 // The MIME part tree: construction, reset and access to the sub-parts.
 #include "mime/mime_part.h"
 
+namespace maildig {
+
 namespace {
 
 // The system charset and its name, read once: asking the locale costs far more than building a
@@ -69,3 +71,5 @@ bool TMimePart::CanSplitFurther() const {
     if (SubLevel >= MimeMaxNesting) return false;
     return MaxSubLevel == -1 || MaxSubLevel > SubLevel;
 }
+
+} // namespace maildig

@@ -16,6 +16,8 @@
 #include "mime/charset/charsets.h"
 #include "mime/mime_part_lines.h"
 
+namespace maildig {
+
 enum TMimePrimary { MP_TEXT, MP_MULTIPART, MP_MESSAGE, MP_BINARY };
 enum TMimeEncoding { ME_7BIT, ME_8BIT, ME_QUOTED_PRINTABLE, ME_BASE64, ME_UU, ME_XX };
 
@@ -73,10 +75,10 @@ class TMimePart {
     // stretch of its parent's, and PartBody, PrePart and PostPart share stretches of Lines, so the lines a
     // split part reads from must stay as they are while its tree is read.
     TPartLines Lines;
-    TPartLines PartBody; // body lines, not decoded
-    ::Lines Headers;     // the part's header lines, unfolded
-    TPartLines PrePart;  // multipart preamble
-    TPartLines PostPart; // multipart epilogue, right-trimmed
+    TPartLines PartBody;    // body lines, not decoded
+    maildig::Lines Headers; // the part's header lines, unfolded
+    TPartLines PrePart;     // multipart preamble
+    TPartLines PostPart;    // multipart epilogue, right-trimmed
     // Decoded body filled by DecodeBody: bytes in TargetCharset for converted text parts, lines
     // separated as in the source (CR LF after every line of a joined body).
     std::string DecodedLines;
@@ -110,7 +112,7 @@ class TMimePart {
     // The text DecodeBody would give, split at CR LF, a lone CR or a lone LF into lines (a line end after
     // the last line adds no empty line). Plain bodies that need no conversion are taken line by line from
     // PartBody without joining them; the strings already in lines are reused. DecodedLines is left empty.
-    void DecodeBodyLines(::Lines& lines);
+    void DecodeBodyLines(maildig::Lines& lines);
 
   private:
     std::string FPrimary;
@@ -142,9 +144,9 @@ class TMimePart {
     // A part from the pool made as good as new, or a new one.
     std::unique_ptr<TMimePart> TakeSparePart();
     // Moves the spare line strings to the end of lines.
-    void LendSpareLines(::Lines& lines);
+    void LendSpareLines(maildig::Lines& lines);
     // Keeps the strings of lines from index used on (those not too large), up to the pool's limit.
-    void KeepSpareLines(::Lines& lines, std::size_t used);
+    void KeepSpareLines(maildig::Lines& lines, std::size_t used);
 
     // Splitting: what the tree may still spend, the steps of SplitWithin, and the UU flag.
     struct TSplitBudget;
@@ -167,3 +169,5 @@ class TMimePart {
     // Whether DecodeBody converts the charset of text (not when the conversion would leave it unchanged).
     bool ConvertsCharset(const std::string& text) const;
 };
+
+} // namespace maildig

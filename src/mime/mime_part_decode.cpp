@@ -7,6 +7,8 @@
 #include "mime/basic/transfer_encodings.h"
 #include "mime/html_meta.h"
 
+namespace maildig {
+
 bool TMimePart::ConvertsCharset(const std::string& text) const {
     if (!ConvertCharset || FPrimaryCode != MP_TEXT) return false;
     // A conversion that leaves the text as it is needs no look for a declared charset either.
@@ -45,7 +47,7 @@ void TMimePart::DecodeBody() {
     DecodeText(DecodedLines);
 }
 
-void TMimePart::DecodeBodyLines(::Lines& lines) {
+void TMimePart::DecodeBodyLines(maildig::Lines& lines) {
     DecodedLines.clear();
     // The strings a longer text needed last time are kept by the root and lent to lines again, so a
     // message whose text has more lines than the one before allocates no string for them either.
@@ -72,3 +74,5 @@ void TMimePart::DecodeBodyLines(::Lines& lines) {
     KeepSpareLines(lines, count);
     lines.resize(count);
 }
+
+} // namespace maildig

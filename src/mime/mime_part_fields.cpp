@@ -7,6 +7,8 @@
 #include "mime/basic/text_routines.h"
 #include "mime/encoded_words.h"
 
+namespace maildig {
+
 namespace {
 
 template <class TCode> struct TPrefixCode {
@@ -98,3 +100,5 @@ void TMimePart::ReadPartHeaders() {
     const std::size_t lastSep = FileName.find_last_of("\\/:");
     if (lastSep != std::string::npos) FileName.erase(0, lastSep + 1);
 }
+
+} // namespace maildig

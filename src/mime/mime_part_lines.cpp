@@ -2,7 +2,9 @@
 
 #include <utility>
 
-TPartLines& TPartLines::operator=(::Lines lines) {
+namespace maildig {
+
+TPartLines& TPartLines::operator=(maildig::Lines lines) {
     FOwned = std::move(lines);
     FSource = nullptr;
     FFirst = 0;
@@ -11,7 +13,7 @@ TPartLines& TPartLines::operator=(::Lines lines) {
     return *this;
 }
 
-void TPartLines::ShareAll(const ::Lines& lines) {
+void TPartLines::ShareAll(const maildig::Lines& lines) {
     FOwned.clear();
     FSource = &lines;
     FFirst = 0;
@@ -22,7 +24,7 @@ void TPartLines::ShareAll(const ::Lines& lines) {
 void TPartLines::Share(const TPartLines& source, std::size_t first, std::size_t count, bool trimmed) {
     const std::size_t from = source.FFirst + first;
     const bool trim = source.FTrimmed || trimmed;
-    const ::Lines* list = &source.Source();
+    const maildig::Lines* list = &source.Source();
     FOwned.clear();
     FSource = list;
     FFirst = from;
@@ -31,12 +33,14 @@ void TPartLines::Share(const TPartLines& source, std::size_t first, std::size_t 
 }
 
 void TPartLines::clear() {
-    *this = ::Lines();
+    *this = maildig::Lines();
 }
 
-bool operator==(const TPartLines& a, const ::Lines& b) {
+bool operator==(const TPartLines& a, const maildig::Lines& b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < b.size(); ++i)
         if (a[i] != b[i]) return false;
     return true;
 }
+
+} // namespace maildig

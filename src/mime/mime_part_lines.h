@@ -10,6 +10,8 @@
 #include "mime/basic/lines.h"
 #include "mime/basic/text_routines.h"
 
+namespace maildig {
+
 // The lines of a part: a list the part owns (as the root of a tree is given its lines), or a stretch of
 // the lines of another list, shared instead of copied, as the sub-parts and the body of a split part are.
 // A shared stretch may read every line right-trimmed (characters of code 32 or below removed at the
@@ -48,9 +50,9 @@ class TPartLines {
     TPartLines& operator=(const TPartLines&) = delete;
 
     // Owns lines from now on.
-    TPartLines& operator=(::Lines lines);
+    TPartLines& operator=(maildig::Lines lines);
     // Reads all of lines, whatever it holds when read.
-    void ShareAll(const ::Lines& lines);
+    void ShareAll(const maildig::Lines& lines);
     // Reads the count lines of source from first on (the lines source reads there), right-trimmed when
     // trimmed is set or source itself trims.
     void Share(const TPartLines& source, std::size_t first, std::size_t count, bool trimmed);
@@ -73,15 +75,17 @@ class TPartLines {
     const_iterator begin() const { return {this, 0}; }
     const_iterator end() const { return {this, size()}; }
 
-    friend bool operator==(const TPartLines& a, const ::Lines& b);
+    friend bool operator==(const TPartLines& a, const maildig::Lines& b);
 
   private:
     static constexpr std::size_t kAll = static_cast<std::size_t>(-1);
-    ::Lines FOwned;
-    const ::Lines* FSource = nullptr; // nullptr: the owned lines
+    maildig::Lines FOwned;
+    const maildig::Lines* FSource = nullptr; // nullptr: the owned lines
     std::size_t FFirst = 0;
     std::size_t FCount = kAll;
     bool FTrimmed = false;
 
-    const ::Lines& Source() const { return FSource != nullptr ? *FSource : FOwned; }
+    const maildig::Lines& Source() const { return FSource != nullptr ? *FSource : FOwned; }
 };
+
+} // namespace maildig

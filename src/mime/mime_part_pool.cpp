@@ -5,6 +5,8 @@
 #include <limits>
 #include <utility>
 
+namespace maildig {
+
 void TMimePart::ClearSubParts() {
     // Frees the subtree without recursion: every part's children are moved out before it dies, so
     // even a tree built deeper than the split limit cannot exhaust the stack. Up to TPools::kMaxParts of
@@ -42,7 +44,7 @@ TMimePart* TMimePart::NewSubPart() {
     return FSubParts.back().get();
 }
 
-void TMimePart::LendSpareLines(::Lines& lines) {
+void TMimePart::LendSpareLines(maildig::Lines& lines) {
     std::vector<std::string>& spare = Root().FPools.Lines;
     while (!spare.empty()) {
         lines.push_back(std::move(spare.back()));
@@ -50,8 +52,10 @@ void TMimePart::LendSpareLines(::Lines& lines) {
     }
 }
 
-void TMimePart::KeepSpareLines(::Lines& lines, std::size_t used) {
+void TMimePart::KeepSpareLines(maildig::Lines& lines, std::size_t used) {
     std::vector<std::string>& spare = Root().FPools.Lines;
     for (std::size_t k = used; k < lines.size() && spare.size() < TPools::kMaxLines; ++k)
         if (lines[k].capacity() <= kKeptBuffer) spare.push_back(std::move(lines[k]));
 }
+
+} // namespace maildig

@@ -9,6 +9,8 @@
 #include "mime/basic/header_values.h"
 #include "mime/basic/text_routines.h"
 
+namespace maildig {
+
 bool LooksLikeUU(std::string_view line) {
     return StartsWithNoCase(line, "BEGIN ") && !TrimGeneralView(line.substr(6)).empty();
 }
@@ -140,3 +142,5 @@ void TMimePart::TakeRest(TPartLines& list, std::size_t i, bool trimmed) {
     for (; i < n && !FAttachInside; ++i)
         SetAttachFrom(Lines[i]);
 }
+
+} // namespace maildig

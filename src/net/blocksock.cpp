@@ -16,6 +16,8 @@
 
 #include "net/socket_internal.h"
 
+namespace maildig {
+
 TTCPBlockSocket::TTCPBlockSocket() {
     TSSLClassFactory factory = ImplementationClass ? ImplementationClass : &MakeSSLNone;
     tls_ = factory(*this);
@@ -277,3 +279,5 @@ void TTCPBlockSocket::DropSocket() {
     IsBound = false;
     rcvTimeoutSet_ = -2;
 }
+
+} // namespace maildig

@@ -13,6 +13,8 @@
 #include "net/socket_errors.h"
 #include "net/tls_plugin.h"
 
+namespace maildig {
+
 // A blocking TCP connection. Every operation leaves its outcome in LastErrorCode (Windows Sockets numbering,
 // 0 = success) and LastErrorText; nothing throws. Time-outs are in milliseconds, -1 waits forever.
 // Sending to a peer that has closed the connection is an error code, never a signal.
@@ -60,7 +62,7 @@ class TTCPBlockSocket {
 
     void ClearLastError();
     std::string DescribeLastError() const;
-    static std::string ErrorText(int32_t code) { return ::ErrorText(code); }
+    static std::string ErrorText(int32_t code) { return maildig::ErrorText(code); }
 
     int Handle() const { return handle_; } // -1 when there is no socket
     TCustomSSL& Tls() { return *tls_; }
@@ -124,3 +126,5 @@ class TTCPBlockSocket {
     std::string ReadNetworkChunk(int32_t timeout);
     bool ReceiveUntilInto(std::string& out, int32_t timeout, std::string_view terminator);
 };
+
+} // namespace maildig

@@ -8,6 +8,8 @@
 
 #include "net/socket_internal.h"
 
+namespace maildig {
+
 namespace {
 
 // Position of the first CR or LF at or after from. memchr in windows of a few KB: a scan for both bytes at
@@ -137,3 +139,5 @@ std::string TTCPBlockSocket::ReceiveLine(int32_t timeout) {
 bool TTCPBlockSocket::ReceiveLineInto(std::string& line, int32_t timeout) {
     return ReceiveUntilInto(line, timeout, "\r\n");
 }
+
+} // namespace maildig

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+namespace maildig {
+
 void TReadAhead::Append(std::string_view data) {
     if (data.empty()) return;
     if (pos_ > 0) {
@@ -44,3 +46,5 @@ void TReadAhead::TakeFront(std::string& front, size_t n, size_t skip) {
         Consume(n + skip);
     }
 }
+
+} // namespace maildig

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+namespace maildig {
+
 // Received bytes not yet consumed by a read. Kept as a buffer with a read position, so taking a line off
 // the front never copies the rest.
 class TReadAhead {
@@ -32,3 +34,5 @@ class TReadAhead {
     std::string buf_;
     size_t pos_ = 0;
 };
+
+} // namespace maildig

@@ -12,6 +12,8 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 
+namespace maildig {
+
 namespace {
 
 bool IsNumericAddress(const std::string& host, int family) {
@@ -133,3 +135,5 @@ void TTCPBlockSocket::ConnectTo(std::string_view host, std::string_view port) {
     }
     ReportError();
 }
+
+} // namespace maildig

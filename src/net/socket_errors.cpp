@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <netdb.h>
 
+namespace maildig {
+
 namespace {
 
 struct CodeText {
@@ -169,3 +171,5 @@ int32_t SocketErrorFromResolver(int gaiError, int sysErrno) {
         return WSANO_RECOVERY;
     }
 }
+
+} // namespace maildig

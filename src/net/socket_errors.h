@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+namespace maildig {
+
 // Every code of the table, by its Windows Sockets name. The socket sets a few itself (noted); all others come
 // from a platform call through the mappings below.
 constexpr int32_t WSAEINTR = 10004;
@@ -68,3 +70,5 @@ int32_t SocketErrorFromErrno(int err);
 
 // The code for a getaddrinfo result (0 for 0); EAI_SYSTEM is mapped through errno (sysErrno).
 int32_t SocketErrorFromResolver(int gaiError, int sysErrno);
+
+} // namespace maildig

@@ -17,6 +17,8 @@
 #include <poll.h>
 #include <pthread.h>
 
+namespace maildig {
+
 namespace {
 
 // The entry points in use, each checked when the libraries are loaded.
@@ -470,3 +472,5 @@ bool TSSLOpenSSL::CloseTls() {
     ReleaseSession();
     return true;
 }
+
+} // namespace maildig

@@ -9,6 +9,8 @@
 
 #include "net/blocksock.h"
 
+namespace maildig {
+
 // Start-up of the network layer, called once by main before anything else: loads OpenSSL (so that every
 // socket created afterwards gets TSSLOpenSSL; without it they get TSSLNone) and returns whether TLS is
 // available. StopNetwork releases the libraries at process end.
@@ -56,3 +58,5 @@ class TSSLOpenSSL : public TCustomSSL {
     bool RecordTlsError();
     int32_t Finish(int rc, int error, bool timedOut);
 };
+
+} // namespace maildig

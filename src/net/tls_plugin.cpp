@@ -11,6 +11,8 @@
 #include "net/blocksock.h"
 #include "net/socket_internal.h"
 
+namespace maildig {
+
 void TCustomSSL::NotCompiled() {
     LastError = -1;
     LastErrorDesc = "SSL/TLS support is not compiled!";
@@ -78,3 +80,5 @@ void TTCPBlockSocket::NegotiateTls() {
     if (!tls_->HandshakeAsClient()) LastErrorCode = WSASYSNOTREADY;
     ReportError();
 }
+
+} // namespace maildig

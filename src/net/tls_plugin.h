@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+namespace maildig {
+
 class TTCPBlockSocket;
 
 // The TLS plug-in interface. A plug-in belongs to one socket, which owns it. This base behaves as if no TLS
@@ -71,3 +73,5 @@ class TSSLNone : public TCustomSSL {
 using TSSLClassFactory = std::unique_ptr<TCustomSSL> (*)(TTCPBlockSocket& socket);
 extern TSSLClassFactory ImplementationClass;
 std::unique_ptr<TCustomSSL> MakeSSLNone(TTCPBlockSocket& socket);
+
+} // namespace maildig

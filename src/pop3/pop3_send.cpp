@@ -8,6 +8,8 @@
 #include "net/ssl_openssl.h"
 #include "pop3/reply_parser.h"
 
+namespace maildig {
+
 TPOP3Send::TPOP3Send() : sock_(std::make_unique<TTCPBlockSocket>()) {
     Timeout = 60000;
     TargetPort = "110";
@@ -265,3 +267,5 @@ bool TPOP3Send::FetchTopPipelined(const std::vector<int32_t>& numbers, int32_t l
     RecycleLines(reply.FullResult);
     return true;
 }
+
+} // namespace maildig

@@ -14,6 +14,8 @@
 #include "net/blocksock.h"
 #include "pop3/protocol_client.h"
 
+namespace maildig {
+
 // Which login methods OpenSession may try.
 enum TPOP3AuthType {
     POP3AuthAll = 0,   // APOP when the greeting has a time stamp, else (or after a refused APOP) USER/PASS
@@ -148,3 +150,5 @@ class TPOP3Send : public TProtocolClient {
     bool sessionLost_ = false;
     Lines spare_; // line buffers to reuse (RecycleLines)
 };
+
+} // namespace maildig

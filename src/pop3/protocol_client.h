@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+namespace maildig {
+
 class TProtocolClient {
   public:
     TProtocolClient();
@@ -17,3 +19,5 @@ class TProtocolClient {
     std::string UserName;
     std::string Password;
 };
+
+} // namespace maildig

@@ -5,6 +5,8 @@
 
 #include "mime/basic/text_routines.h"
 
+namespace maildig {
+
 int32_t ReplyVerdict(std::string_view status) {
     return status.starts_with("+OK") ? 1 : 0;
 }
@@ -28,3 +30,5 @@ TBodyStep AddBodyLine(Lines& body, std::string&& line, std::size_t& held, std::s
     body.push_back(std::move(line));
     return BS_More;
 }
+
+} // namespace maildig

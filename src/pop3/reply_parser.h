@@ -9,6 +9,8 @@
 
 #include "mime/basic/lines.h"
 
+namespace maildig {
+
 // 1 when the status line starts with "+OK" (case-sensitive), else 0.
 int32_t ReplyVerdict(std::string_view status);
 
@@ -30,3 +32,5 @@ std::size_t HeldBytes(const std::string& line);
 // Takes one received body line into body: "." ends the body, any other line is stored without the first of
 // its leading dots. held counts what body holds (HeldBytes of each entry) and never exceeds maxBytes.
 TBodyStep AddBodyLine(Lines& body, std::string&& line, std::size_t& held, std::size_t maxBytes);
+
+} // namespace maildig

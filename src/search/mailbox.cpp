@@ -9,6 +9,8 @@
 #include "mime/charset/control_escape.h"
 #include "strutil/strutil.h"
 
+namespace maildig {
+
 bool isValidUid(std::string_view uid) {
     if (uid.empty() || uid.size() > 70) return false;
     for (const unsigned char c : uid)
@@ -54,3 +56,5 @@ TOutcome getMessageList(TMailbox& box, bool verbose) {
     }
     return {};
 }
+
+} // namespace maildig

@@ -9,6 +9,8 @@
 #include "pop3/pop3_send.h"
 #include "search/outcome.h"
 
+namespace maildig {
+
 // What the driver owns for a mailbox action: the one client of the run and the parallel lists from the
 // UIDL listing (entry i of both comes from line i: message number, UID).
 struct TMailbox {
@@ -35,3 +37,5 @@ TOutcome getMessageList(TMailbox& box, bool verbose);
 
 // A UID as POP3 defines it: 1 to 70 characters in the range 0x21-0x7E.
 bool isValidUid(std::string_view uid);
+
+} // namespace maildig

@@ -16,6 +16,8 @@
 #include "search/progress.h"
 #include "strutil/strutil.h"
 
+namespace maildig {
+
 int fetchLines(int maxSize) {
     const long long lines = static_cast<long long>(maxSize) * 1000 / 80;
     if (lines > INT_MAX) return INT_MAX;
@@ -194,3 +196,5 @@ TOutcome findMessages(TMailbox& box, const TSearchCriteria& criteria, int maxSiz
     if (!matchedAny) return {1};
     return {};
 }
+
+} // namespace maildig

@@ -13,6 +13,8 @@
 #include "search/mailbox.h"
 #include "search/outcome.h"
 
+namespace maildig {
+
 // The TOP line count for maxSize: maxSize x 1000 div 80 (125 for the default of 10 KB). Values whose
 // product does not fit 32 bits are clamped instead of overflowing.
 int fetchLines(int maxSize);
@@ -52,3 +54,5 @@ bool containsFolded(std::string_view haystack, std::string_view needle);
 // match. Succeeds when at least one message matched and every message was searched (without all: up to the
 // match); fails with 23 when the connection was lost before that, with 1 when nothing matched.
 TOutcome findMessages(TMailbox& box, const TSearchCriteria& criteria, int maxSize, bool all);
+
+} // namespace maildig

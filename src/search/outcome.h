@@ -5,6 +5,8 @@
 #include <string>
 #include <utility>
 
+namespace maildig {
+
 struct TOutcome {
     TOutcome() = default;
     TOutcome(int code, std::string text = {}) : Code(code), Text(std::move(text)) {}
@@ -14,3 +16,5 @@ struct TOutcome {
     int Code = 0;
     std::string Text;
 };
+
+} // namespace maildig

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <string>
 
+namespace maildig {
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -74,3 +76,5 @@ void progressClear() {
     writeErr("\r" + std::string(state.shownWidth, ' ') + "\r");
     state.shownWidth = 0;
 }
+
+} // namespace maildig

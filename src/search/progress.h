@@ -4,6 +4,8 @@
 
 #include <cstddef>
 
+namespace maildig {
+
 // Starts a walk over total messages. The line appears only when standard error is a terminal, verbose is
 // off and the walk has lasted about a second; before that, and everywhere else, nothing is written.
 void progressStart(std::size_t total, bool verbose);
@@ -16,3 +18,5 @@ void progressLookedAt(std::size_t lookedAt);
 
 // Erases the line when one is shown (the walk does so before it returns).
 void progressClear();
+
+} // namespace maildig

@@ -9,6 +9,8 @@
 #include "search/message_search.h"
 #include "strutil/strutil.h"
 
+namespace maildig {
+
 namespace {
 
 // Index of the first listed UID equal to the requested one; the size of the listing when there is none.
@@ -100,3 +102,5 @@ TOutcome deleteByUid(TMailbox& box, const TUidRequest& request) {
     if (!box.Pop.DeleteMessage(str_to_int(box.MsgNumbers[i])).Ok()) return {17};
     return {};
 }
+
+} // namespace maildig

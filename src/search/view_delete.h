@@ -6,6 +6,8 @@
 #include "search/mailbox.h"
 #include "search/outcome.h"
 
+namespace maildig {
+
 // The Date line's value: the locale's date format (strftime %x) and, unless the time of day is exactly
 // midnight, a blank and the locale's time format (%X). A zero date (no Date header) gives "".
 std::string formatViewDate(double date);
@@ -24,3 +26,5 @@ TOutcome viewByUid(TMailbox& box, const TUidRequest& request);
 // Marks the message whose UID equals request.Uid for deletion (DELE). Fails with 1 when no listed UID equals
 // it, with 17 when the server refuses DELE. The deletion becomes final with the driver's QUIT.
 TOutcome deleteByUid(TMailbox& box, const TUidRequest& request);
+
+} // namespace maildig

@@ -11,6 +11,8 @@
 #include <limits>
 #include <string_view>
 
+namespace maildig {
+
 namespace {
 
 // Fatal misuse of the unit: the lines go to standard output and the process ends with exit code 1.
@@ -228,3 +230,5 @@ std::string str_rot47(const std::string& s) {
     }
     return out;
 }
+
+} // namespace maildig

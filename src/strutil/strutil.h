@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace maildig {
+
 // A set of byte values, as used by str_skip_set.
 using TCharSet = std::bitset<256>;
 
@@ -60,3 +62,5 @@ void str_delimit_TSL(const std::string& s, const std::string& separator, const s
 
 // ROT47 of the bytes 33..126; all other bytes are kept. Its own inverse.
 std::string str_rot47(const std::string& s);
+
+} // namespace maildig

@@ -16,6 +16,8 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace maildig;
+
 namespace fs = std::filesystem;
 
 namespace {

@@ -6,6 +6,8 @@
 
 #include <vector>
 
+using namespace maildig;
+
 namespace {
 
 TParams params;

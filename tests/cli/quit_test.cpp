@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <unistd.h>
 
+using namespace maildig;
+
 namespace {
 
 RunResult quitInChild(int code, const std::string& text, bool verbose) {

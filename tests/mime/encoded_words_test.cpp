@@ -5,6 +5,8 @@
 
 #include <string>
 
+using namespace maildig;
+
 namespace {
 
 struct WordCase {

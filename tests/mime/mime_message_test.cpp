@@ -7,6 +7,8 @@
 
 #include "mime/basic/mail_dates.h"
 
+using namespace maildig;
+
 namespace {
 using enum TMessPriority;
 

@@ -8,6 +8,8 @@
 
 #include "mime/mime_message.h"
 
+using namespace maildig;
+
 namespace {
 
 Lines LoadLines(const std::string& name) {

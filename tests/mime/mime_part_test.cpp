@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+using namespace maildig;
+
 namespace {
 
 void Split(TMimePart& part, Lines lines) {

@@ -13,6 +13,8 @@
 
 #include "support/tls_test_server.h"
 
+using namespace maildig;
+
 namespace {
 
 using namespace std::chrono_literals;

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <netdb.h>
 
+using namespace maildig;
+
 TEST(ErrorText, KnownCodesHaveTheTableTextsAndOthersTheGenericOne) {
     const struct {
         int32_t code;

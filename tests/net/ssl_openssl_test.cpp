@@ -10,6 +10,8 @@
 
 #include "support/tls_test_server.h"
 
+using namespace maildig;
+
 namespace {
 
 using namespace std::chrono_literals;

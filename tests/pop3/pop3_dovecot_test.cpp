@@ -13,6 +13,8 @@
 #include "pop3/pop3_send.h"
 #include "support/dovecot_fixture.h"
 
+using namespace maildig;
+
 namespace {
 
 constexpr const char* kAddress = "127.0.0.21";       // TLS on 995, STLS and APOP on 110

@@ -10,6 +10,8 @@
 #include "support/scripted_pop3_server.h"
 #include "support/tls_test_server.h"
 
+using namespace maildig;
+
 namespace {
 
 // The APOP digest computed here independently of the client: lower-case hex MD5 of stamp + password.

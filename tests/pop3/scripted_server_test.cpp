@@ -10,6 +10,8 @@
 #include "pop3/pop3_send.h"
 #include "support/scripted_pop3_server.h"
 
+using namespace maildig;
+
 namespace {
 
 TEST(ScriptedPop3Server, PlaysATranscriptFile) {

@@ -17,6 +17,8 @@
 #include "support/run_program.h"
 #include "support/scripted_pop3_server.h"
 
+using namespace maildig;
+
 namespace {
 
 // A mailbox read from an mbox file: the lines of each message, "From " separators removed.

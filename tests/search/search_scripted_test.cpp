@@ -19,6 +19,8 @@
 #include "support/run_program.h"
 #include "support/scripted_pop3_server.h"
 
+using namespace maildig;
+
 namespace {
 
 const std::string kNoMatch = "\nNo matching message found. \n\n";

@@ -12,6 +12,8 @@
 #include "search/message_search.h"
 #include "search/view_delete.h"
 
+using namespace maildig;
+
 // The splitting findTextPart applies to the decoded text.
 TEST(SplitLines, EveryLineEndKindAndTheLastLine) {
     struct Case {

@@ -8,6 +8,8 @@
 #include <climits>
 #include <utility>
 
+using namespace maildig;
+
 namespace {
 
 using List = std::vector<std::string>;

@@ -25,6 +25,8 @@
 #include <string_view>
 #include <utility>
 
+using namespace maildig;
+
 namespace {
 
 constexpr size_t kMaxClientLine = 1 << 20;

@@ -12,6 +12,8 @@
 #include "mime/basic/text_routines.h"
 #include "mime/mime_message.h"
 
+using namespace maildig;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     const std::string_view key = text.substr(0, std::min<std::size_t>(text.find('\n'), 16));

@@ -7,6 +7,8 @@
 
 #include "mime/basic/transfer_encodings.h"
 
+using namespace maildig;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     (void)DecodeQuotedPrintable(text);

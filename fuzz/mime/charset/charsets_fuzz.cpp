@@ -7,6 +7,8 @@
 #include "mime/charset/charsets.h"
 #include "mime/charset/iconv_binding.h"
 
+using namespace maildig;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 3) return 0;
     const auto from = static_cast<TMimeChar>(data[0] % kMimeCharCount);

@@ -4,6 +4,8 @@
 #include "bytes/text_scan.h"
 #include "mime/basic/text_routines.h"
 
+namespace maildig {
+
 std::string_view FetchOutsideQuotes(std::string_view& s, std::string_view delimiter, char quote) {
     const std::size_t at = FindOutsideQuotes(s, delimiter, std::string_view(&quote, 1), false);
     const std::string_view result = s.substr(0, at);
@@ -63,3 +65,5 @@ std::string UnfoldHeaderLine(const Lines& list, std::size_t& index) {
     UnfoldHeaderLineInto(list, index, line);
     return line;
 }
+
+} // namespace maildig

@@ -8,6 +8,8 @@
 #include "mime/basic/lines.h"
 #include "mime/basic/text_routines.h"
 
+namespace maildig {
+
 // The text before the first delimiter that is not inside quotes (the quotes stay, nothing is trimmed); the
 // delimiter is removed and s keeps the rest. Without such a delimiter the whole of s is returned and s is
 // emptied. The string_view form hands back a piece of s and advances the view.
@@ -49,3 +51,5 @@ template <class List> void UnfoldHeaderLineInto(const List& list, std::size_t& i
     }
     line.resize(TrimGeneralRightView(line).size());
 }
+
+} // namespace maildig

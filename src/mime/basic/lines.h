@@ -5,4 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace maildig {
+
 using Lines = std::vector<std::string>;
+
+} // namespace maildig

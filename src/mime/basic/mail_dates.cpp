@@ -11,6 +11,8 @@
 #include "bytes/text_scan.h"
 #include "mime/basic/text_routines.h"
 
+namespace maildig {
+
 std::array<TMonthRow, 7> MonthNames = {{
     {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"},
     {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"},
@@ -333,3 +335,5 @@ void InitMonthNames() {
     }
     BuildUpperMonthNames();
 }
+
+} // namespace maildig

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+namespace maildig {
+
 // Days since 30 December 1899; the time of day is the fraction (0.5 is noon). Earlier moments are negative
 // and the scale is continuous: -0.25 is 29 December 1899, 18:00.
 using TDateTime = double;
@@ -41,3 +43,5 @@ extern TMonthRow LocaleMonthNames;
 // Start-up: select the user's locale (setlocale(LC_ALL, "")) and copy its abbreviated month names into row 0
 // of the table and into the extra list.
 void InitMonthNames();
+
+} // namespace maildig

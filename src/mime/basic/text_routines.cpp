@@ -4,6 +4,8 @@
 
 #include "bytes/text_scan.h"
 
+namespace maildig {
+
 namespace {
 
 constexpr std::size_t npos = std::string_view::npos;
@@ -131,3 +133,5 @@ std::string HexOfBytes(std::string_view s) {
 void WriteTextToStream(std::ostream& stream, std::string_view s) {
     stream.write(s.data(), static_cast<std::streamsize>(s.size()));
 }
+
+} // namespace maildig

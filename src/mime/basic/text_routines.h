@@ -8,6 +8,8 @@
 
 #include "bytes/ascii.h" // the ASCII case folding (UpperAscii) used beside these routines
 
+namespace maildig {
+
 // Text of s before the first occurrence of separator; all of s when it does not occur (or is empty).
 std::string TextBefore(std::string_view s, std::string_view separator);
 // Text of s after the first occurrence of separator; all of s when it does not occur (or is empty).
@@ -37,3 +39,5 @@ std::string FetchToken(std::string_view& s, std::string_view separator);
 std::string HexOfBytes(std::string_view s);
 // Writes the bytes of s at the stream's current position.
 void WriteTextToStream(std::ostream& stream, std::string_view s);
+
+} // namespace maildig

@@ -6,6 +6,8 @@
 #include "bytes/ascii.h"
 #include "mime/basic/text_routines.h"
 
+namespace maildig {
+
 namespace {
 
 constexpr TReverseTable MakeBase64Reverse() {
@@ -208,3 +210,5 @@ std::string UUDecode(std::string_view line) {
 std::string XXDecode(std::string_view line) {
     return DecodeLine(line, XXAlphabet, false);
 }
+
+} // namespace maildig

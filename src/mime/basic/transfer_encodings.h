@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+namespace maildig {
+
 // 64 digit characters, then the pad character "=" as the 65th.
 inline constexpr std::string_view Base64Alphabet =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=";
@@ -42,3 +44,5 @@ std::string Base64CommaEncode(std::string_view bytes);
 // One line of a UU or XX encoded body to its bytes; begin/end lines (UU: also table) give nothing.
 std::string UUDecode(std::string_view line);
 std::string XXDecode(std::string_view line);
+
+} // namespace maildig

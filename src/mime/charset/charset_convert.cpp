@@ -13,6 +13,8 @@
 #include "mime/charset/charsets.h"
 #include "mime/charset/iconv_binding.h"
 
+namespace maildig {
+
 namespace {
 
 unsigned char Byte(std::string_view text, std::size_t index) {
@@ -442,3 +444,5 @@ bool ConversionKeepsText(std::string_view text, TMimeChar from, TMimeChar to) {
 std::string ConvertBetweenCharsets(std::string_view text, TMimeChar from, TMimeChar to) {
     return ConvertCharsetCore(text, from, to, true);
 }
+
+} // namespace maildig

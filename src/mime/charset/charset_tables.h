@@ -7,6 +7,8 @@
 
 #include "mime/charset/charsets.h"
 
+namespace maildig {
+
 using TUpperHalf = std::array<std::uint16_t, 128>;
 
 struct TCharsetTable {
@@ -22,3 +24,5 @@ const TUpperHalf& UpperHalfTable(TMimeChar charset);
 
 // True when the charset has a table of its own.
 bool HasUpperHalfTable(TMimeChar charset);
+
+} // namespace maildig

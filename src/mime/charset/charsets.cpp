@@ -11,6 +11,8 @@
 #include "bytes/ascii.h"
 #include "mime/charset/charset_tables.h"
 
+namespace maildig {
+
 bool IsTwoByteCharset(TMimeChar charset) {
     return charset == UCS_2 || charset == UCS_2LE || charset == UTF_7 || charset == UTF_7mod;
 }
@@ -246,3 +248,5 @@ bool HasUpperHalfTable(TMimeChar charset) {
     return std::any_of(CharsetTables.begin(), CharsetTables.end(),
                        [charset](const TCharsetTable& table) { return table.Charset == charset; });
 }
+
+} // namespace maildig

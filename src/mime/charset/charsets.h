@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+namespace maildig {
+
 // The charsets this program knows, numbered from 0 in this fixed order.
 enum TMimeChar : int {
     ISO_8859_1,
@@ -188,3 +190,5 @@ std::string Ucs4ToUtf8(std::string_view ucs4);
 // UTF-7 ("+" shift, base64 with "/") or, with modified set, the mailbox-name form ("&" shift, "," for "/").
 std::string Utf7ToUcs2(std::string_view text, bool modified);
 std::string Ucs2ToUtf7(std::string_view ucs2, bool modified);
+
+} // namespace maildig

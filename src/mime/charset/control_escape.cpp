@@ -6,6 +6,8 @@
 #include "bytes/ascii.h"
 #include "mime/charset/charset_tables.h"
 
+namespace maildig {
+
 namespace {
 
 void PutEscaped(std::string& out, unsigned char c) {
@@ -41,3 +43,5 @@ std::string EscapeControlChars(std::string_view text, TMimeChar charset) {
     }
     return out;
 }
+
+} // namespace maildig

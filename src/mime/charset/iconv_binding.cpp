@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <mutex>
 
+namespace maildig {
+
 namespace {
 
 std::mutex iconvLock;
@@ -104,3 +106,5 @@ void IconvClose(TIconvDescriptor& descriptor) {
     iconv_close(descriptor);
     descriptor = kNoIconv;
 }
+
+} // namespace maildig

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+namespace maildig {
+
 // A conversion descriptor; kNoIconv stands for none.
 using TIconvDescriptor = iconv_t;
 inline const TIconvDescriptor kNoIconv = reinterpret_cast<iconv_t>(-1);
@@ -37,3 +39,5 @@ bool IconvConvert(TIconvDescriptor descriptor, std::string_view input, std::stri
 
 // Closes the descriptor (nothing for kNoIconv) and sets it to kNoIconv.
 void IconvClose(TIconvDescriptor& descriptor);
+
+} // namespace maildig

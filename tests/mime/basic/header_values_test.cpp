@@ -5,6 +5,8 @@
 #include <chrono>
 #include <string>
 
+using namespace maildig;
+
 namespace {
 
 struct Case3 {

@@ -8,6 +8,8 @@
 
 #include "mime/basic/mail_dates.h"
 
+using namespace maildig;
+
 namespace {
 
 // Runs a test under a fixed time zone given as a POSIX TZ rule (no zone database needed).

@@ -5,6 +5,8 @@
 #include <sstream>
 #include <string>
 
+using namespace maildig;
+
 namespace {
 
 struct Case3 {

@@ -11,6 +11,8 @@
 #include "mime/charset/charset_tables.h"
 #include "mime/charset/iconv_binding.h"
 
+using namespace maildig;
+
 namespace {
 
 std::string Bytes(std::initializer_list<int> values) {

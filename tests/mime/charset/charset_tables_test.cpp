@@ -9,6 +9,8 @@
 #include <sstream>
 #include <string>
 
+using namespace maildig;
+
 TEST(CharsetTables, HoldKnownCodePoints) {
     struct Case {
         TMimeChar charset;

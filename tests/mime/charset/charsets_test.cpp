@@ -9,6 +9,8 @@
 #include <string>
 #include <utility>
 
+using namespace maildig;
+
 TEST(CharsetFromName, MapsHeaderNamesByWholeWord) {
     struct Case {
         const char* name;

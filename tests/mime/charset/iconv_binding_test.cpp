@@ -5,6 +5,8 @@
 
 #include <string>
 
+using namespace maildig;
+
 namespace {
 
 // Converts text with a fresh descriptor, closing it again.
