@@ -18,7 +18,6 @@
 
 #include "net/blocksock.h"
 #include "net/ssl_openssl.h"
-
 using namespace maildig;
 
 namespace {

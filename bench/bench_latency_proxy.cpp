@@ -33,7 +33,6 @@
 #include <vector>
 
 #include "bytes/ascii.h"
-
 using namespace maildig;
 
 namespace {

@@ -10,7 +10,6 @@
 
 #include "mime/mime_message.h"
 #include "mime/mime_part.h"
-
 using namespace maildig;
 
 namespace {

@@ -20,7 +20,6 @@
 
 #include "mime/mime_message.h"
 #include "search/message_search.h"
-
 using namespace maildig;
 
 namespace {

@@ -18,7 +18,6 @@
 #include "net/blocksock.h"
 #include "net/ssl_openssl.h"
 #include "support/test_tls_context.h"
-
 using namespace maildig;
 
 namespace {

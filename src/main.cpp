@@ -9,7 +9,6 @@
 #include "search/message_search.h"
 #include "search/outcome.h"
 #include "search/view_delete.h"
-
 using namespace maildig;
 
 namespace {

@@ -11,7 +11,6 @@
 
 #include "cli/config_file.h"
 #include "cli/params.h"
-
 using namespace maildig;
 
 namespace {

@@ -4,7 +4,6 @@
 #include <string_view>
 
 #include "mime/encoded_words.h"
-
 using namespace maildig;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -8,7 +8,6 @@
 #include "mime/mime_message.h"
 #include "search/message_search.h"
 #include "search/view_delete.h"
-
 using namespace maildig;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -13,7 +13,6 @@
 #include "mime/mime_message.h"
 #include "pop3/pop3_send.h"
 #include "search/message_search.h"
-
 using namespace maildig;
 
 namespace {

@@ -15,7 +15,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
-
 using namespace maildig;
 
 namespace fs = std::filesystem;

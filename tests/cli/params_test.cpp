@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <vector>
-
 using namespace maildig;
 
 namespace {

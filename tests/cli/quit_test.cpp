@@ -6,7 +6,6 @@
 
 #include <cstdio>
 #include <unistd.h>
-
 using namespace maildig;
 
 namespace {

@@ -6,7 +6,6 @@
 #include <utility>
 
 #include "mime/basic/mail_dates.h"
-
 using namespace maildig;
 
 namespace {

@@ -7,7 +7,6 @@
 #include <string>
 
 #include "mime/mime_message.h"
-
 using namespace maildig;
 
 namespace {

@@ -6,7 +6,6 @@
 #include <string>
 #include <utility>
 #include <vector>
-
 using namespace maildig;
 
 namespace {

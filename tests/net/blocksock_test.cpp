@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "support/tls_test_server.h"
-
 using namespace maildig;
 
 namespace {

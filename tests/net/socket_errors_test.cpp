@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <gtest/gtest.h>
 #include <netdb.h>
-
 using namespace maildig;
 
 TEST(ErrorText, KnownCodesHaveTheTableTextsAndOthersTheGenericOne) {

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "support/tls_test_server.h"
-
 using namespace maildig;
 
 namespace {

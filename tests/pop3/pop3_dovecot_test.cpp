@@ -12,7 +12,6 @@
 #include "net/ssl_openssl.h"
 #include "pop3/pop3_send.h"
 #include "support/dovecot_fixture.h"
-
 using namespace maildig;
 
 namespace {

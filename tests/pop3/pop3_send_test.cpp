@@ -9,7 +9,6 @@
 #include "net/ssl_openssl.h"
 #include "support/scripted_pop3_server.h"
 #include "support/tls_test_server.h"
-
 using namespace maildig;
 
 namespace {

@@ -3,7 +3,6 @@
 #include "pop3/reply_parser.h"
 
 #include <gtest/gtest.h>
-
 using namespace maildig;
 
 namespace {

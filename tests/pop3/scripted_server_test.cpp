@@ -9,7 +9,6 @@
 #include "net/ssl_openssl.h"
 #include "pop3/pop3_send.h"
 #include "support/scripted_pop3_server.h"
-
 using namespace maildig;
 
 namespace {

@@ -16,7 +16,6 @@
 #include "search/script_steps.h"
 #include "support/run_program.h"
 #include "support/scripted_pop3_server.h"
-
 using namespace maildig;
 
 namespace {

@@ -18,7 +18,6 @@
 #include "support/privileges.h"
 #include "support/run_program.h"
 #include "support/scripted_pop3_server.h"
-
 using namespace maildig;
 
 namespace {

@@ -11,7 +11,6 @@
 #include "mime/mime_message.h"
 #include "search/message_search.h"
 #include "search/view_delete.h"
-
 using namespace maildig;
 
 // The splitting findTextPart applies to the decoded text.

@@ -7,7 +7,6 @@
 
 #include <climits>
 #include <utility>
-
 using namespace maildig;
 
 namespace {

@@ -24,7 +24,6 @@
 #include <stdexcept>
 #include <string_view>
 #include <utility>
-
 using namespace maildig;
 
 namespace {

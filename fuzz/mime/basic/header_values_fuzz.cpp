@@ -11,7 +11,6 @@
 #include "mime/basic/mail_dates.h"
 #include "mime/basic/text_routines.h"
 #include "mime/mime_message.h"
-
 using namespace maildig;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

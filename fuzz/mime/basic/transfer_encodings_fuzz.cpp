@@ -6,7 +6,6 @@
 #include <string_view>
 
 #include "mime/basic/transfer_encodings.h"
-
 using namespace maildig;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

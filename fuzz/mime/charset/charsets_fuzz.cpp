@@ -6,7 +6,6 @@
 
 #include "mime/charset/charsets.h"
 #include "mime/charset/iconv_binding.h"
-
 using namespace maildig;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <string>
-
 using namespace maildig;
 
 namespace {

@@ -7,7 +7,6 @@
 #include <string>
 
 #include "mime/basic/mail_dates.h"
-
 using namespace maildig;
 
 namespace {

@@ -4,7 +4,6 @@
 
 #include <sstream>
 #include <string>
-
 using namespace maildig;
 
 namespace {

@@ -10,7 +10,6 @@
 
 #include "mime/charset/charset_tables.h"
 #include "mime/charset/iconv_binding.h"
-
 using namespace maildig;
 
 namespace {

@@ -8,7 +8,6 @@
 #include <set>
 #include <sstream>
 #include <string>
-
 using namespace maildig;
 
 TEST(CharsetTables, HoldKnownCodePoints) {

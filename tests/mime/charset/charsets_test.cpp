@@ -8,7 +8,6 @@
 #include <optional>
 #include <string>
 #include <utility>
-
 using namespace maildig;
 
 TEST(CharsetFromName, MapsHeaderNamesByWholeWord) {

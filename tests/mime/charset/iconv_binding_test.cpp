@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-
 using namespace maildig;
 
 namespace {
