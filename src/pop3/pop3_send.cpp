@@ -137,9 +137,8 @@ bool TPOP3Send::HasCapability(std::string_view name) const {
 std::string TPOP3Send::FindCapability(std::string_view keyword) const {
     // An empty keyword occurs at no position, so it matches no line.
     if (keyword.empty()) return {};
-    std::string key = UpperAscii(keyword);
     for (const std::string& line : capabilityList_)
-        if (UpperAscii(line).starts_with(key)) return line;
+        if (StartsWithNoCase(line, keyword)) return line;
     return {};
 }
 

@@ -94,10 +94,10 @@ class TPOP3Send : public TProtocolClient {
     // "TOP numbers[i] lines" for every i in order, with several commands in flight as window allows, each
     // reply read as FetchTop reads it; after each reply handle(i, reply) runs, strictly in the order of
     // numbers (handle may take the reply's lines; the buffers it leaves are reused). A command that cannot be
-    // sent closes the
-    // connection, so every later reply is empty with verdict 0. handle returning false ends the walk: the
-    // replies still in flight are then read and dropped (each wait bounded by Timeout; the first that fails
-    // closes the connection), so the next command gets its own reply. True when the walk was not ended early.
+    // sent closes the connection, so every later reply is empty with verdict 0. handle returning false ends
+    // the walk: the replies still in flight are then read and dropped (each wait bounded by Timeout; the
+    // first that fails closes the connection), so the next command gets its own reply. True when the walk
+    // was not ended early.
     bool FetchTopPipelined(const std::vector<int32_t>& numbers, int32_t lines, TTopWindow window,
                            const std::function<bool(std::size_t, TPOP3Reply&)>& handle);
     // The window a pipelined walk may use for TOP replies of `lines` body lines: kPipelineMaxCommands, or

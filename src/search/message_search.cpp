@@ -13,6 +13,7 @@
 #include "bytes/ascii.h"
 #include "bytes/split_lines.h"
 #include "mime/charset/control_escape.h"
+#include "pop3/reply_parser.h"
 #include "search/progress.h"
 #include "strutil/strutil.h"
 
@@ -154,7 +155,7 @@ TOutcome findMessages(TMailbox& box, const TSearchCriteria& criteria, int maxSiz
     std::size_t lostFrom = numbers.size(); // the first message not searched
     auto judge = [&](std::size_t i, TPOP3Reply& reply) {
         const bool lost = pop.SessionLost();
-        if (lost && !reply.ResultString.starts_with("+OK")) {
+        if (lost && ReplyVerdict(reply.ResultString) != 1) {
             lostFrom = i;
             return false;
         }

@@ -88,9 +88,9 @@ std::string message(const std::string& subject, const std::string& body = "text\
 }
 
 // Find in process against a server on an ephemeral port with the client's time-out and reply bound scaled
-// down. Once the connection is lost (silence, a reply 16 times over the bound) the
-// messages after it are not judged: 23 with their count, unless --range first has its match. 2,000,000
-// lines of "--" (8 MB) are within the default bound: judged, and the walk goes on.
+// down. Once the connection is lost (silence, a reply 16 times over the bound) the messages after it are not
+// judged: 23 with their count, unless --range first has its match. 2,000,000 lines of "--" (8 MB) are within
+// the default bound: judged, and the walk goes on.
 TEST(ScriptedFind, LostSessionEndsTheWalkWith23) {
     std::string dashes;
     for (int i = 0; i < 2000000; ++i)
