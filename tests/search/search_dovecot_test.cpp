@@ -21,7 +21,8 @@ const char* const kAllUids[] = {"msg-invoice",        "msg-lunch",       "msg-me
                                 "msg-photo",          "msg-alternative", "msg-attachment-first",
                                 "msg-base64",         "msg-qp",          "msg-encoded-subjects",
                                 "msg-latin1-subject", "msg-koi8-body",   "msg-long",
-                                "msg-view",           "msg-case"};
+                                "msg-view",           "msg-case",        "msg-korean-qp",
+                                "msg-korean-8bit",    "msg-macgreek"};
 
 std::string joinLines(std::initializer_list<std::string> lines) {
     std::string out;
@@ -138,6 +139,10 @@ const FindCase kFindCases[] = {
     {{"\xC3\x84RGER"}, "msg-case\n", 0},
     {{"mixedCASE"}, "msg-case\n", 0},
     {{"nowhere-to-be-found", "-r", "all"}, "", 1},
+    // Korean mail labelled ks_c_5601-1987 is CP949: the subject, a quoted-printable and an 8-bit body.
+    {{"\xEC\x95\x88\xEB\x85\x95\xED\x95\x98\xEC\x84\xB8\xEC\x9A\x94"}, "msg-korean-qp\n", 0},
+    {{"\xEC\x9D\xBC\xEC\xA0\x95", "-r", "all"}, joinLines({"msg-korean-qp", "msg-korean-8bit"}), 0},
+    {{"\xCE\x9A\xCE\xB1\xCE\xBB\xCE\xB7\xCE\xBC\xCE\xAD\xCF\x81\xCE\xB1"}, "msg-macgreek\n", 0},
 };
 
 std::vector<std::string> withLogin(const std::string& login, const std::vector<std::string>& args) {

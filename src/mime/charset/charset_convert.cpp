@@ -8,6 +8,7 @@
 #include <string_view>
 #include <utility>
 
+#include "bytes/text_scan.h"
 #include "mime/basic/transfer_encodings.h"
 #include "mime/charset/charset_tables.h"
 #include "mime/charset/charsets.h"
@@ -103,6 +104,53 @@ void PutUtf8(std::string& out, std::uint32_t value) {
         out.push_back(static_cast<char>(0x80 | ((value >> (6 * k)) & 0x3F)));
 }
 
+// C99 and Java source text: a backslash, "u" and four hex digits (in C99 also "U" and eight) stand for that
+// character, every other byte for itself. A character beyond the 16 bits of the intermediate becomes U+FFFD.
+std::string EscapesToUcs2(std::string_view text, bool c99) {
+    std::string out;
+    out.reserve(text.size() * 2);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        std::uint64_t value = Byte(text, i);
+        const char letter = i + 1 < text.size() ? text[i + 1] : '\0';
+        const std::size_t digits = letter == 'u' ? 4 : c99 && letter == 'U' ? 8 : 0;
+        if (value == '\\' && digits != 0 && text.size() - i - 2 >= digits &&
+            ParseDigits(text.substr(i + 2, digits), 16, 0xFFFFFFFF, value)) {
+            i += 1 + digits;
+            if (value > 0xFFFF) value = 0xFFFD;
+        }
+        PutUcs2(out, static_cast<std::uint32_t>(value));
+    }
+    return out;
+}
+
+// HZ (RFC 1843) to GB2312 in its 8-bit form: "~{" starts a run of two-byte GB2312 characters written in
+// 7 bits, "~}" or a line end ends it, "~~" is "~" and "~" before a line end joins the lines.
+std::string HzToGb2312(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    bool gb = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const char next = i + 1 < text.size() ? text[i + 1] : '\0';
+        if (c == '~' && (next == '{' || next == '}' || (!gb && next == '~'))) {
+            if (next == '~') out.push_back('~');
+            gb = next == '{';
+            ++i;
+        } else if (c == '~' && !gb &&
+                   (next == '\n' || (next == '\r' && i + 2 < text.size() && text[i + 2] == '\n'))) {
+            i += next == '\r' ? 2 : 1;
+        } else if (gb && c > 0x20 && c < 0x7F && next > 0x20 && next < 0x7F) {
+            out.push_back(static_cast<char>(c | 0x80));
+            out.push_back(static_cast<char>(next | 0x80));
+            ++i;
+        } else {
+            if (c == '\r' || c == '\n') gb = false;
+            out.push_back(c);
+        }
+    }
+    return out;
+}
+
 } // namespace
 
 std::string Utf8ToUcs4(std::string_view text) {
@@ -195,6 +243,7 @@ std::string ToUcs2(std::string_view text, TMimeChar from) {
         }
         return out;
     }
+    if (from == C99 || from == JAVA) return EscapesToUcs2(text, from == C99);
     if (IsTwoByteCharset(from) || IsFourByteCharset(from)) {
         std::string decoded;
         // Byte order means nothing in UTF-7: a reversed mark there is dropped without flipping anything.
@@ -322,21 +371,86 @@ class TIconvCache {
 
 thread_local TIconvCache iconvCache;
 
+// The charset whose decoder reads mail labelled with this one. Mail labelled with the name of a raw 94x94
+// set (ks_c_5601-1987, which Korean mail programs write to this day, or GB_2312-80) carries the 8-bit bytes
+// of the encoding built on that set, and every mail reader reads it as that encoding.
+TMimeChar ReadAsCharset(TMimeChar charset) {
+    switch (charset) {
+    case ISO_IR_149:
+        return CP949;
+    case GB2312_80:
+        return CP936;
+    default:
+        return charset;
+    }
+}
+
+// The C library's own name for a charset whose names in the alias table it does not know, or "".
+std::string_view LibraryCharsetName(TMimeChar charset) {
+    switch (charset) {
+    case MACCE:
+        return "MAC-CENTRALEUROPE";
+    case MACICE:
+        return "MAC-IS";
+    case MACUK:
+        return "MAC-UK";
+    case ISO_2022_JP1:
+        return "ISO-2022-JP-2"; // a superset
+    default:
+        return "";
+    }
+}
+
+// The first descriptor that open(name) gives for a charset: its canonical name, then the other names of its
+// rows, then the C library's own name. The charsets the built-in converters serve whole (UCS-2, UCS-4,
+// UTF-7) are tried by the canonical name alone, so that they keep the built-in conversion.
+template <typename Open> TIconvDescriptor OpenByAnyName(TMimeChar charset, Open open) {
+    const std::string canonical = CharsetName(charset);
+    TIconvDescriptor descriptor = open(canonical);
+    if (descriptor != kNoIconv || !LoadIconv() || IsTwoByteCharset(charset) || IsFourByteCharset(charset))
+        return descriptor;
+    for (const TIconvChar& row : IconvArr) {
+        if (row.Charset != charset) continue;
+        for (std::size_t start = 0; start < row.Names.size() && descriptor == kNoIconv;) {
+            const std::size_t end = std::min(row.Names.find(' ', start), row.Names.size());
+            const std::string name(row.Names.substr(start, end - start));
+            if (name != canonical) descriptor = open(name);
+            start = end + 1;
+        }
+        if (descriptor != kNoIconv) return descriptor;
+    }
+    if (!LibraryCharsetName(charset).empty()) descriptor = open(std::string(LibraryCharsetName(charset)));
+    return descriptor;
+}
+
+// Text in a charset to UCS-2BE through iconv; false when iconv cannot decode the charset.
+bool IconvToUcs2(std::string_view text, TMimeChar from, std::string& intermediate) {
+    auto decoder = [](const std::string& name) { return iconvCache.Get("UCS-2BE", name); };
+    TIconvDescriptor descriptor = OpenByAnyName(from, decoder);
+    if (descriptor == kNoIconv && from == HZ) {
+        // The C library has no HZ decoder: its runs are GB2312 written in 7 bits.
+        descriptor = OpenByAnyName(GB2312, decoder);
+        return descriptor != kNoIconv && IconvConvert(descriptor, HzToGb2312(text), intermediate);
+    }
+    return IconvConvert(descriptor, text, intermediate, IconvInputUnit(from));
+}
+
 } // namespace
 
 std::string ConvertThroughUcs2(std::string_view text, TMimeChar from, TMimeChar to, bool transliterate) {
     if (ConversionKeepsText(text, from, to)) return std::string(text);
-    const std::string fromName = CharsetName(from);
-    const std::string toName = CharsetName(to);
+    from = ReadAsCharset(from);
+    to = ReadAsCharset(to);
 
     // No "//IGNORE" on either descriptor: the library's ignore mode overruns the input of some stateful
     // decoders, so IconvConvert skips what a converter refuses itself.
     std::string intermediate;
-    if (!IconvConvert(iconvCache.Get("UCS-2BE", fromName), text, intermediate, IconvInputUnit(from)))
-        intermediate = ToUcs2(text, from);
+    if (!IconvToUcs2(text, from, intermediate)) intermediate = ToUcs2(text, from);
 
     std::string result;
-    TIconvDescriptor descriptor = iconvCache.Get(transliterate ? toName + "//TRANSLIT" : toName, "UCS-2BE");
+    TIconvDescriptor descriptor = OpenByAnyName(to, [transliterate](const std::string& name) {
+        return iconvCache.Get(transliterate ? name + "//TRANSLIT" : name, "UCS-2BE");
+    });
     // A UTF-7 encoder may leave a base64 run open at the end: a trailing "-" closes it, and is cut again.
     const bool closeUtf7 = descriptor != kNoIconv && to == UTF_7;
     if (closeUtf7) intermediate.append("\0-", 2);

@@ -16,7 +16,7 @@ struct TCharsetTable {
     TUpperHalf Upper;
 };
 
-inline constexpr int kCharsetTableCount = 25;
+inline constexpr int kCharsetTableCount = 32;
 extern const std::array<TCharsetTable, kCharsetTableCount> CharsetTables;
 
 // The table of a charset; the ISO-8859-1 table (the identity) for a charset without one.
