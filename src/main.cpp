@@ -17,7 +17,10 @@ namespace {
 // A failure ends the run without QUIT, so a failed run never commits a deletion.
 TOutcome runMailboxAction(const TParams& params) {
     TMailbox box;
-    TOutcome outcome = openMailbox(box, {params.host, params.user, params.pass, params.port}, params.verbose);
+    // A find walk starts with the first messages: their TOP commands may go out with the listing.
+    const std::size_t prefetch = params.action == find_action ? TPOP3Send::kFirstWindow : 0;
+    TOutcome outcome = openMailbox(box, {params.host, params.user, params.pass, params.port}, params.verbose,
+                                   prefetch, fetchLines(params.maxSize));
     if (outcome.Ok()) outcome = getMessageList(box, params.verbose);
     if (!outcome.Ok()) return outcome;
     const TUidRequest request{params.SearchStr, params.maxSize, params.verbose};

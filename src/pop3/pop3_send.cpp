@@ -101,6 +101,14 @@ void TPOP3Send::FailedSend(TPOP3Reply& reply) {
 
 TPOP3Reply TPOP3Send::SendCommand(const std::string& command, bool full) {
     TPOP3Reply reply;
+    if (!ahead_.empty()) {
+        if (ahead_.front().Command == command) {
+            ahead_.pop_front();
+            ReadReplyInto(reply, full);
+            return reply;
+        }
+        DropRepliesAhead();
+    }
     sock_->SendText(command + "\r\n");
     if (sock_->LastErrorCode != 0)
         FailedSend(reply);
@@ -109,7 +117,35 @@ TPOP3Reply TPOP3Send::SendCommand(const std::string& command, bool full) {
     return reply;
 }
 
+bool TPOP3Send::SendAhead(const Lines& commands, bool full) {
+    std::string batch;
+    for (const std::string& command : commands) {
+        batch += command;
+        batch += "\r\n";
+        ahead_.push_back({command, full});
+    }
+    sock_->SendText(batch);
+    if (sock_->LastErrorCode == 0) return true;
+    ahead_.clear();
+    TPOP3Reply dropped;
+    FailedSend(dropped);
+    return false;
+}
+
+void TPOP3Send::DropRepliesAhead() {
+    TPOP3Reply reply;
+    while (!ahead_.empty()) {
+        const bool full = ahead_.front().Full;
+        ahead_.pop_front();
+        ReadReplyInto(reply, full);
+        if (sock_->LastErrorCode != 0) break; // the connection is closed now
+    }
+    ahead_.clear();
+    RecycleLines(reply.FullResult);
+}
+
 bool TPOP3Send::OpenConnection() {
+    ahead_.clear();
     sock_->CloseConnection();
     sock_->ReadAhead.clear();
     sessionLost_ = false;
@@ -149,8 +185,13 @@ bool TPOP3Send::UpgradeToTls() {
 }
 
 bool TPOP3Send::AuthUserPass() {
-    if (!SendCommand("USER " + UserName, false).Ok()) return false;
-    return SendCommand("PASS " + Password, false).Ok();
+    const std::string user = "USER " + UserName, pass = "PASS " + Password;
+    if (pipelining_ && SendAhead({user, pass}, false)) {
+        const bool userOk = SendCommand(user, false).Ok();
+        return SendCommand(pass, false).Ok() && userOk; // the PASS reply is read whatever USER got
+    }
+    if (!SendCommand(user, false).Ok()) return false;
+    return SendCommand(pass, false).Ok();
 }
 
 bool TPOP3Send::AuthApopDigest() {
@@ -212,10 +253,12 @@ TPOP3Reply TPOP3Send::ListUids(int32_t n) {
     return SendCommand("UIDL " + std::to_string(n), false);
 }
 
-size_t TPOP3Send::PipelineWindow(int32_t lines) {
-    // A head is the header block (a few KB) plus the body lines asked for, about 80 bytes each.
-    const long long estimate = 8192 + static_cast<long long>(std::max(lines, 0)) * 80;
-    const long long byBudget = std::max(1LL, kPipelineByteBudget / estimate);
+long long TPOP3Send::EstimatedReplyBytes(int32_t lines) {
+    return 8192 + static_cast<long long>(std::max(lines, 0)) * 80;
+}
+
+size_t TPOP3Send::PipelineWindow(long long replyBytes) {
+    const long long byBudget = std::max(1LL, kPipelineByteBudget / std::max(replyBytes, 1LL));
     return static_cast<size_t>(std::min<long long>(byBudget, kPipelineMaxCommands));
 }
 
@@ -234,13 +277,35 @@ bool TPOP3Send::FetchTopPipelined(const std::vector<int32_t>& numbers, int32_t l
     const size_t cap = std::max<size_t>(window.Max, 1);
     std::string tail = " "; // " lines" CR LF, the end of every command
     tail += std::to_string(lines);
+    const std::string linesText = tail;
     tail += "\r\n";
-    std::string batch;
-    TPOP3Reply reply; // one for every reply, so that its line buffers are reused
+
+    // TOP commands sent ahead: those for the first numbers, in order, are this walk's first commands; the
+    // replies of the others come before those of the commands sent here and are dropped when their turn
+    // comes.
     size_t sent = 0;
+    while (sent < count && sent < ahead_.size() &&
+           ahead_[sent].Command == "TOP " + std::to_string(numbers[sent]) + linesText)
+        ++sent;
+    const bool onlyTops = std::all_of(ahead_.begin(), ahead_.end(),
+                                      [](const TSentAhead& a) { return a.Command.rfind("TOP ", 0) == 0; });
+    if (!onlyTops) {
+        sent = 0; // replies of other commands sent ahead are due first: read and drop everything
+        DropRepliesAhead();
+    }
+    const size_t taken = sent;
+    size_t stale = ahead_.size() - taken; // replies to drop once the first `taken` replies are handled
+    ahead_.clear();
+
+    std::string batch;
+    TPOP3Reply reply;                 // one for every reply, so that its line buffers are reused
+    unsigned long long seenBytes = 0; // the replies handled so far, as their lines take on the wire
     for (size_t handled = 0; handled < count; ++handled) {
         // Top the window up with one write: the commands are small, so the send never waits for the server.
-        const size_t allowed = window.Grow ? std::min(cap, handled + 1) : cap;
+        size_t allowed = window.Grow ? std::min(cap, std::max(window.Start, handled + 1)) : cap;
+        const long long average =
+            handled == 0 ? EstimatedReplyBytes(lines) : static_cast<long long>(seenBytes / handled);
+        allowed = std::min(allowed, PipelineWindow(average));
         batch.clear();
         while (sent < count && sent - handled < allowed) {
             batch += "TOP ";
@@ -256,14 +321,21 @@ bool TPOP3Send::FetchTopPipelined(const std::vector<int32_t>& numbers, int32_t l
                 answered = false;
             }
         }
+        if (handled == taken && stale > 0) {
+            DropReplies(stale); // replies to TOP commands sent ahead that the listing did not confirm
+            stale = 0;
+        }
         if (answered) ReadReplyInto(reply, true);
+        for (const std::string& line : reply.FullResult)
+            seenBytes += line.size() + 2;
         if (!handle(handled, reply)) {
             RecycleLines(reply.FullResult);
-            DropReplies(sent - handled - 1);
+            DropReplies(sent - handled - 1 + stale);
             return false;
         }
     }
     RecycleLines(reply.FullResult);
+    if (stale > 0) DropReplies(stale);
     return true;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -49,8 +50,14 @@ class TPOP3Send : public TProtocolClient {
     // Reads one reply: the status line, and with full and a "+OK" verdict the dot-unstuffed body up to "."
     // (what MaxReplyBytes allows of it).
     TPOP3Reply ReadReply(bool full);
-    // Sends command + CR LF, then ReadReply(full).
+    // Sends command + CR LF, then ReadReply(full). A command sent ahead (SendAhead) and next in line is not
+    // sent again: its reply is read. Any other command first reads and drops the replies still due to
+    // commands sent ahead, so that every reply goes to its own command.
     TPOP3Reply SendCommand(const std::string& command, bool full);
+    // Sends the commands in one write without waiting for any reply (for a server that lists PIPELINING);
+    // their replies, multi-line when full, are then taken in order by SendCommand with the same command, or
+    // by FetchTopPipelined for TOP. False when the write failed: the connection is then closed.
+    bool SendAhead(const Lines& commands, bool full);
 
     // Closes any previous connection, connects to TargetHost:TargetPort, and with FullSSL runs the TLS
     // handshake.
@@ -74,7 +81,8 @@ class TPOP3Send : public TProtocolClient {
     std::string FindCapability(std::string_view keyword) const;
     // "STLS" and, on "+OK", the TLS handshake.
     bool UpgradeToTls();
-    // "USER " + UserName, then (only if accepted) "PASS " + Password.
+    // "USER " + UserName, then (only if accepted) "PASS " + Password; when the last CAPA listed PIPELINING
+    // both go out in one write, and the PASS reply after a refused USER is read and dropped.
     bool AuthUserPass();
     // "APOP " + UserName + " " + lower-case hex MD5 of TimeStamp + Password. Fails without sending when no
     // MD5 is available (no OpenSSL).
@@ -87,26 +95,36 @@ class TPOP3Send : public TProtocolClient {
     // How many TOP commands FetchTopPipelined keeps sent and unanswered.
     struct TTopWindow {
         std::size_t Max = 1; // at most this many (1: one command at a time, as FetchTop)
-        // Start with one and allow one more per reply handled, so that the commands sent beyond any reply
-        // never outnumber the replies handled before it (a walk that stops early sent few extra commands).
+        // Start with Start commands and allow one more per reply handled past that, so that the commands sent
+        // beyond any reply never outnumber the larger of Start and the replies handled before it (a walk
+        // that stops early sent few extra commands). Without Grow the window is Max from the start.
         bool Grow = false;
+        std::size_t Start = 1;
     };
     // "TOP numbers[i] lines" for every i in order, with several commands in flight as window allows, each
     // reply read as FetchTop reads it; after each reply handle(i, reply) runs, strictly in the order of
-    // numbers (handle may take the reply's lines; the buffers it leaves are reused). A command that cannot be
-    // sent closes the connection, so every later reply is empty with verdict 0. handle returning false ends
-    // the walk: the replies still in flight are then read and dropped (each wait bounded by Timeout; the
-    // first that fails closes the connection), so the next command gets its own reply. True when the walk
-    // was not ended early.
+    // numbers (handle may take the reply's lines; the buffers it leaves are reused). Besides window, the
+    // commands in flight are bounded by the bytes their replies are expected to take (PipelineWindow of the
+    // average reply so far). TOP commands sent ahead (SendAhead) for the first numbers, in order, count as
+    // sent; the replies of any others sent ahead are read and dropped, never handed over. A command that
+    // cannot be sent closes the connection, so every later reply is empty with verdict 0. handle returning
+    // false ends the walk: the replies still in flight are then read and dropped (each wait bounded by
+    // Timeout; the first that fails closes the connection), so the next command gets its own reply. True
+    // when the walk was not ended early.
     bool FetchTopPipelined(const std::vector<int32_t>& numbers, int32_t lines, TTopWindow window,
                            const std::function<bool(std::size_t, TPOP3Reply&)>& handle);
-    // The window a pipelined walk may use for TOP replies of `lines` body lines: kPipelineMaxCommands, or
-    // fewer when their estimated size would pass kPipelineByteBudget; at least 1.
-    static std::size_t PipelineWindow(int32_t lines);
-    // 256 commands take about 4 KB to send (one write); at 10-100 ms round trips a window this deep keeps the
-    // link busy with ordinary heads (256 of 18 KB estimated: 4.6 MB, inside the budget).
-    static constexpr std::size_t kPipelineMaxCommands = 256;
+    // How many replies of replyBytes each fit kPipelineByteBudget: at least 1, at most kPipelineMaxCommands.
+    static std::size_t PipelineWindow(long long replyBytes);
+    // What a TOP reply of `lines` body lines is taken to be before any has been seen: a header block of a
+    // few KB plus about 80 bytes a line.
+    static long long EstimatedReplyBytes(int32_t lines);
+    // 2048 commands take about 32 KB to send, which the server's receive buffer holds even while it does not
+    // read, so that the one write never waits for the server; at 100-300 ms round trips a window this deep
+    // keeps the link busy with ordinary heads.
+    static constexpr std::size_t kPipelineMaxCommands = 2048;
     static constexpr long long kPipelineByteBudget = 8 * 1024 * 1024;
+    // The window a --range first walk starts with, and the TOP commands a find sends ahead of the listing.
+    static constexpr std::size_t kFirstWindow = 16;
 
     TTCPBlockSocket& Sock() { return *sock_; }
     const TTCPBlockSocket& Sock() const { return *sock_; }
@@ -142,6 +160,15 @@ class TPOP3Send : public TProtocolClient {
     bool ReadBody(TPOP3Reply& reply);
     // Reads and drops up to count replies still in flight; stops at the first that fails.
     void DropReplies(std::size_t count);
+    // Reads and drops the replies still due to commands sent ahead.
+    void DropRepliesAhead();
+
+    // Commands sent ahead whose replies were not read yet, in order, and whether each reply is multi-line.
+    struct TSentAhead {
+        std::string Command;
+        bool Full = false;
+    };
+    std::deque<TSentAhead> ahead_;
 
     std::unique_ptr<TTCPBlockSocket> sock_;
     std::string timeStamp_;

@@ -18,7 +18,7 @@ bool isValidUid(std::string_view uid) {
     return true;
 }
 
-TOutcome openMailbox(TMailbox& box, const TLogin& login, bool verbose) {
+TOutcome openMailbox(TMailbox& box, const TLogin& login, bool verbose, std::size_t prefetch, int topLines) {
     if (verbose) std::fputs("Opening mailbox...\n", stderr);
     TPOP3Send& pop = box.Pop;
     pop.TargetHost = login.Host;
@@ -31,6 +31,12 @@ TOutcome openMailbox(TMailbox& box, const TLogin& login, bool verbose) {
     pop.AutoTLS = login.Port == 110;
     pop.FullSSL = login.Port != 110;
     if (!pop.OpenSession()) return {10};
+    if (pop.Pipelining()) {
+        Lines flight{"CAPA", "UIDL"};
+        for (std::size_t n = 1; n <= prefetch; ++n)
+            flight.push_back("TOP " + std::to_string(n) + " " + std::to_string(topLines));
+        pop.SendAhead(flight, true); // a failed write closes the connection: CAPA then fails
+    }
     if (!pop.QueryCapabilities() || !pop.HasCapability("UIDL")) return {11};
     if (!pop.HasCapability("TOP")) return {15};
     return {};

@@ -2,6 +2,7 @@
 // capability checks and the UIDL listing that the find, view and delete actions walk.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -27,8 +28,13 @@ struct TLogin {
     int Port = 110;
 };
 
-// Connects and logs in, then checks that the server lists UIDL and TOP. Fails with 10, 11 or 15.
-TOutcome openMailbox(TMailbox& box, const TLogin& login, bool verbose);
+// Connects and logs in, then checks that the server lists UIDL and TOP. Fails with 10, 11 or 15. When the
+// capabilities before the login list PIPELINING, CAPA and UIDL go out together after the login, followed by
+// "TOP n topLines" for n = 1 to prefetch: a fresh session numbers its messages from 1, so the first heads
+// of a walk can be on their way before the listing has arrived (the walk takes only those the listing
+// confirms).
+TOutcome openMailbox(TMailbox& box, const TLogin& login, bool verbose, std::size_t prefetch = 0,
+                     int topLines = 0);
 
 // Reads the UIDL listing into MsgNumbers and MsgUids. Fails with 12 when UIDL fails, with 20 on a line that
 // does not hold exactly two fields or whose UID is not valid (the line is quoted with its control characters

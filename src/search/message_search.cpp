@@ -180,12 +180,13 @@ TOutcome findMessages(TMailbox& box, const TSearchCriteria& criteria, int maxSiz
         return !matched || all;
     };
 
-    // With PIPELINING several TOP commands are in flight; for --range first the window grows from one with
-    // each reply, so that a walk stopped by an early match sent only a few commands beyond it.
+    // With PIPELINING several TOP commands are in flight; for --range first the window starts small and
+    // grows with each reply, so that a walk stopped by an early match sent only a few commands beyond it.
     TPOP3Send::TTopWindow window;
     if (pop.Pipelining()) {
-        window.Max = TPOP3Send::PipelineWindow(lines);
+        window.Max = TPOP3Send::kPipelineMaxCommands;
         window.Grow = !all;
+        window.Start = TPOP3Send::kFirstWindow;
     }
     pop.FetchTopPipelined(numbers, lines, window, judge);
     progressClear();

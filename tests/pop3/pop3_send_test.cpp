@@ -60,12 +60,12 @@ class Pop3Client : public ::testing::Test {
 };
 
 TEST(PipelineWindow, BoundedByCountAndBytes) {
-    EXPECT_EQ(TPOP3Send::PipelineWindow(125), TPOP3Send::kPipelineMaxCommands);
+    EXPECT_EQ(TPOP3Send::PipelineWindow(3000), TPOP3Send::kPipelineMaxCommands);
     EXPECT_EQ(TPOP3Send::PipelineWindow(0), TPOP3Send::kPipelineMaxCommands);
     EXPECT_EQ(TPOP3Send::PipelineWindow(-12), TPOP3Send::kPipelineMaxCommands);
-    EXPECT_EQ(TPOP3Send::PipelineWindow(12500), 8u);      // 1 MB heads: eight fit the 8 MiB budget
-    EXPECT_EQ(TPOP3Send::PipelineWindow(2147483647), 1u); // never below one
-    EXPECT_LT(TPOP3Send::PipelineWindow(2000), TPOP3Send::kPipelineMaxCommands);
+    EXPECT_EQ(TPOP3Send::PipelineWindow(TPOP3Send::EstimatedReplyBytes(12500)), 8u);      // 1 MB heads
+    EXPECT_EQ(TPOP3Send::PipelineWindow(TPOP3Send::EstimatedReplyBytes(2147483647)), 1u); // never below one
+    EXPECT_EQ(TPOP3Send::PipelineWindow(TPOP3Send::EstimatedReplyBytes(125)), 461u);
 }
 
 TEST_F(Pop3Client, ConstructorDefaults) {

@@ -2,9 +2,11 @@
 // steps, and the login and listing every mailbox run starts with.
 #pragma once
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "pop3/pop3_send.h"
 #include "support/scripted_pop3_server.h"
 
 inline Pop3Step send(const std::string& text, bool bytewise = false, int delayMs = 0) {
@@ -41,4 +43,20 @@ inline std::vector<Pop3Step> loginSteps(const std::vector<std::string>& uids, bo
 // Appends steps to a script.
 inline void append(Pop3Script& script, const std::vector<Pop3Step>& steps) {
     script.steps.insert(script.steps.end(), steps.begin(), steps.end());
+}
+
+// For a pipelined find over `messages` messages: the TOP commands it sends ahead of the listing for numbers
+// beyond them, each optional and answered with -ERR, put before the script's last QUIT.
+inline void allowTopsAhead(Pop3Script& script, std::size_t messages, int lines = 125) {
+    std::vector<Pop3Step> extra;
+    for (std::size_t n = messages + 1; n <= maildig::TPOP3Send::kFirstWindow; ++n) {
+        extra.push_back(expect("TOP " + std::to_string(n) + " " + std::to_string(lines)));
+        extra.back().optional = true;
+        extra.push_back(send("-ERR no such message\r\n"));
+    }
+    auto quit = std::find_if(script.steps.rbegin(), script.steps.rend(), [](const Pop3Step& s) {
+        return s.kind == Pop3Step::Expect && s.text == "QUIT";
+    });
+    script.steps.insert(quit == script.steps.rend() ? script.steps.end() : std::prev(quit.base()),
+                        extra.begin(), extra.end());
 }

@@ -59,6 +59,7 @@ TEST(ScriptedFind, ErrReplyToTopJudgesAnEmptyMessage) {
         Pop3Script script;
         script.steps = loginSteps({"u1", "u2"}, pipelining);
         append(script, transcript("top_err_then_message.txt"));
+        allowTopsAhead(script, 2);
         ScriptedPop3Server server(script, at("127.0.0.31"));
         RunResult r = run("127.0.0.31", {"-r", "all"}); // no criteria: the empty message matches too
         EXPECT_EQ(r.exitCode, 0) << r.err;
