@@ -168,6 +168,86 @@ TEST_F(Pipelining, SlowServerGivesTheSameAnswer) {
     EXPECT_EQ(slow.result.err, sequential.result.err);
 }
 
+// What goes out ahead of its reply. With PIPELINING: USER and PASS together (a refused USER still ends the
+// login, after the PASS reply), then CAPA, UIDL and the first window of TOP commands together; the server
+// answers only once all of a flight arrived, so a client waiting for a reply would stall. A speculative
+// reply the listing does not confirm is dropped, never judged. Nothing past STLS before the handshake, and
+// nothing ahead without PIPELINING.
+TEST_F(Pipelining, WhatIsSentAhead) {
+    std::string tops, errs;
+    for (std::size_t n = 1; n <= TPOP3Send::kFirstWindow; ++n) {
+        tops += "C: TOP " + std::to_string(n) + " 125\n";
+        if (n > 2) errs += "S: -ERR no such message\n";
+    }
+    const std::string capa = "S: +OK\nS: TOP\nS: UIDL\nS: PIPELINING\nS: .\n",
+                      hit = "S: +OK\nS: Subject: hit\nS: .\n", miss = "S: +OK\nS: Subject: x\nS: .\n",
+                      quit = "C: QUIT\nS: +OK\n",
+                      login = "C: CAPA\n" + capa + "C: USER tester\nC: PASS secret\nS: +OK\nS: +OK\n",
+                      listing = "S: +OK\nS: 1 a\nS: 2 b\nS: .\n";
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        std::string script; // after the greeting
+        int code;
+        std::string out;
+    } cases[] = {
+        {"find",
+         {"hit"},
+         login + "C: CAPA\nC: UIDL\n" + tops + capa + listing + hit + miss + errs + quit,
+         0,
+         "a\n"},
+        {"refused USER",
+         {"hit"},
+         "C: CAPA\n" + capa + "C: USER tester\nC: PASS secret\nS: -ERR\nS: -ERR\n",
+         10,
+         ""},
+        {"listing out of order",
+         {"hit", "-r", "all"},
+         login + "C: CAPA\nC: UIDL\n" + tops + capa + "S: +OK\nS: 1 a\nS: 3 c\nS: 2 b\nS: .\n" + miss + hit +
+             errs + "C: TOP 3 125\nC: TOP 2 125\n" + miss + hit + quit,
+         0,
+         "b\n"},
+        {"STLS",
+         {"hit"},
+         "C: CAPA\nS: +OK\nS: STLS\nS: PIPELINING\nS: .\nC: STLS\nS: +OK\n-- stls\n" + login +
+             "C: CAPA\nC: UIDL\n" + tops + capa + listing + hit + miss + errs + quit,
+         0,
+         "a\n"},
+        {"no PIPELINING",
+         {"hit"},
+         "C: CAPA\nS: +OK\nS: TOP\nS: UIDL\nS: .\nC: USER tester\nS: +OK\nC: PASS secret\nS: +OK\nC: "
+         "CAPA\nS: "
+         "+OK\nS: TOP\nS: UIDL\nS: .\nC: UIDL\n" +
+             listing + "C: TOP 1 125\n" + hit + quit,
+         0,
+         "a\n"},
+        {"view",
+         {"-v", "b"},
+         login + "C: CAPA\nC: UIDL\n" + capa + listing + "C: TOP 2 125\n" + hit + quit,
+         0,
+         ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedPop3ServerOptions options;
+        options.address = "127.0.0.45";
+        options.port = 110;
+        ScriptedPop3Server server("S: +OK hi\n" + c.script, options);
+        std::vector<std::string> args{"-l", "127.0.0.45,tester,secret"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        RunOptions run;
+        run.timeoutSeconds = 20;
+        RunResult r = runMaildig(args, run);
+        EXPECT_EQ(r.exitCode, c.code) << r.err;
+        if (c.args[0] != "-v") {
+            EXPECT_EQ(r.out, c.out);
+        }
+        EXPECT_TRUE(server.WaitDone(5000));
+        EXPECT_TRUE(server.Ok()) << ::testing::PrintToString(server.Errors());
+        EXPECT_TRUE(server.ReceivedAhead().empty()) << ::testing::PrintToString(server.ReceivedAhead());
+    }
+}
+
 // A server that answers only once several commands have arrived proves that they are in flight together;
 // a client waiting for each reply would stall here until its time-out.
 TEST_F(Pipelining, CommandsAreInFlightTogether) {

@@ -196,6 +196,11 @@ bool ScriptedPop3Server::WaitDone(int ms) {
     return doneCv_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return done_; });
 }
 
+std::vector<std::string> ScriptedPop3Server::ReceivedAhead() const {
+    std::lock_guard lock(mutex_);
+    return receivedAhead_;
+}
+
 std::vector<std::string> ScriptedPop3Server::Received() const {
     std::lock_guard lock(mutex_);
     return received_;
@@ -316,6 +321,9 @@ void ScriptedPop3Server::Run() {
             break;
         }
         case Pop3Step::Expect: {
+            // Read before the reply just sent went out, the next line was sent without waiting for it.
+            const bool ahead = i > 0 && script_.steps[i - 1].kind == Pop3Step::Send && !hasPutBack &&
+                               conn.in.find('\n') != std::string::npos;
             std::string line;
             if (!readLine(line)) {
                 if (!stopped) AddError("the client sent nothing more; expected: " + step.text);
@@ -334,6 +342,10 @@ void ScriptedPop3Server::Run() {
                 break;
             }
             Record(line);
+            if (ahead) {
+                std::lock_guard lock(mutex_);
+                receivedAhead_.push_back(line);
+            }
             if (!match) {
                 AddError("expected \"" + step.text + "\", the client sent \"" + line + "\"");
                 failed = true;

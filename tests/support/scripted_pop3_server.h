@@ -75,6 +75,8 @@ class ScriptedPop3Server {
     bool WaitDone(int ms = 10000);
     // Every line the client sent, in order, over all connections (line ends removed).
     std::vector<std::string> Received() const;
+    // The lines that had already arrived when the reply before them went out: sent ahead of that reply.
+    std::vector<std::string> ReceivedAhead() const;
     // Failures: unexpected or extra client lines, a client that closed before the script ended, ...
     std::vector<std::string> Errors() const;
     bool Ok() const { return Errors().empty(); }
@@ -97,6 +99,7 @@ class ScriptedPop3Server {
     bool scriptFinished_ = false;
     int connections_ = 0;
     std::vector<std::string> received_;
+    std::vector<std::string> receivedAhead_;
     std::vector<std::string> errors_;
     std::thread thread_;
 };
