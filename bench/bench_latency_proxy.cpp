@@ -2,16 +2,19 @@
 // its server were far away; it can also hide PIPELINING from the server's CAPA replies.
 //
 //   bench_latency_proxy --listen 127.0.0.92:110 --target 127.0.0.90:110 [--delay-ms 5] [--strip-pipelining]
-//                       [--connections N] [--idle-seconds 300]
+//                       [--connections N] [--idle-seconds 300] [--handshake]
 //
 // Every chunk read from one side is queued with the time it may leave (arrival + delay) and written to the
 // other side once that time has come, in order; reading goes on meanwhile, so pipelined data overlaps the
 // delay as on a real link (a round trip costs twice the delay, not twice per read). With
 // --strip-pipelining the proxy follows the POP3 exchange (which command each reply answers, where multi-line
 // replies end) and drops a "PIPELINING" line from CAPA replies, so one client can be measured walking the
-// mailbox sequentially. Prints "ready" on standard output once it listens. Stops on SIGINT or SIGTERM, after
-// N connections have ended (when given), or after idle-seconds without any connection. Only loopback
-// addresses are accepted on both ends.
+// mailbox sequentially. With --handshake the server's first bytes reach the client no earlier than four
+// delays (two round trips) after the connection was accepted, as a greeting does on a real link, where the
+// TCP handshake takes a round trip before the server can send it. Prints "ready" on standard output once it
+// listens. Stops on SIGINT or SIGTERM, after N connections have ended (when given), or after idle-seconds
+// without any connection. Only loopback addresses are accepted on both ends.
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -212,6 +215,7 @@ struct Connection {
     Direction down; // server to client
     std::unique_ptr<CapaFilter> filter;
     bool failed = false;
+    Clock::time_point opened = Clock::now();
 
     bool Finished() const { return failed || (up.writeEnded && down.writeEnded); }
 };
@@ -221,6 +225,7 @@ struct Options {
     sockaddr_in target{};
     std::chrono::microseconds delay{0};
     bool strip = false;
+    bool handshake = false;
     long connections = 0; // 0: no limit
     long idleSeconds = 300;
 };
@@ -250,7 +255,9 @@ bool readSide(Connection& c, Direction& d, Clock::time_point now, const Options&
     }
     if (bytes.empty()) return true;
     d.queued += bytes.size();
-    d.queue.push_back({now + opt.delay, std::move(bytes)});
+    Clock::time_point due = now + opt.delay;
+    if (opt.handshake && &d == &c.down) due = std::max(due, c.opened + 4 * opt.delay);
+    d.queue.push_back({due, std::move(bytes)});
     return true;
 }
 
@@ -297,13 +304,15 @@ Options parseOptions(int argc, char* argv[]) {
             opt.delay = std::chrono::microseconds(static_cast<long long>(ms * 1000));
         } else if (arg == "--strip-pipelining") {
             opt.strip = true;
+        } else if (arg == "--handshake") {
+            opt.handshake = true;
         } else if (arg == "--connections") {
             opt.connections = std::strtol(value().c_str(), nullptr, 10);
         } else if (arg == "--idle-seconds") {
             opt.idleSeconds = std::strtol(value().c_str(), nullptr, 10);
         } else {
             die("usage: bench_latency_proxy --listen 127.x.y.z:PORT --target 127.x.y.z:PORT [--delay-ms MS]"
-                " [--strip-pipelining] [--connections N] [--idle-seconds S]");
+                " [--strip-pipelining] [--connections N] [--idle-seconds S] [--handshake]");
         }
     }
     if (!haveListen || !haveTarget) die("--listen and --target are required");

@@ -15,6 +15,11 @@ client CPU (user + system), peak resident memory and its ratio to the floor meas
  D. A server without PIPELINING (the proxy hides it from CAPA, no delay), --seq-count messages (2,000),
     against the one-by-one floor through the same proxy.
  E. One message whose body is one line of --line-mb MB (50): peak memory against the reply's size.
+ F. Round trips: five actions over --near-count messages through the proxy at --rtt-delay-ms each way (50:
+    100 ms round trips) with its --handshake (the greeting arrives two round trips after the connect), each
+    median wall time divided by the round trip; then --seq-count messages (2,000) at that delay, the default
+    search and --range all, against the floor keeping 256 commands in flight. --rtt-only runs this table
+    alone.
 
 The floor is bench_floor: the same UIDL and TOP commands on the program's own socket code, replies read and
 thrown away, one by one or with --window commands in flight (default 64, the floor the goals are set
@@ -38,7 +43,7 @@ import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-PROGRAM_CAP = 256  # TPOP3Send::kPipelineMaxCommands
+PROGRAM_CAP = 256  # the window of the lean client that table F compares with
 ABSENT = "zyxwvutsrqponmlk"  # the word gen_mailbox.py keeps out of every message
 USER, PASSWORD = "bench", "benchpw"
 FAR_HOST, NEAR_HOST, PROXY_HOST = "127.0.0.90", "127.0.0.91", "127.0.0.92"
@@ -107,11 +112,47 @@ class Bench:
                             directory])
         self.servers = []
 
-    def start_proxy(self, target, delay_ms, strip):
+    def round_trips(self, progs):
+        a = self.args
+        rtt = 2 * a.rtt_delay_ms / 1000.0
+        login = "%s,%s,%s" % (PROXY_HOST, USER, PASSWORD)
+        # Without a search string the first message matches; its UID is the one to view.
+        first_uid = subprocess.run([next(iter(progs.values())), "-l", "%s,%s,%s" % (NEAR_HOST, USER, PASSWORD)],
+                                   stdout=subprocess.PIPE, text=True, check=True).stdout.strip()
+        actions = [("find, the first message matches", ["-r", "first"], (0,)),
+                   ("find, no match (--range first)", ["-r", "first", ABSENT], (1,)),
+                   ("find --range all, no match", ["-r", "all", ABSENT], (1,)),
+                   ("view one UID", ["-v", first_uid], (0,)),
+                   ("view a UID that does not exist", ["-v", "no-such-uid"], (1,))]
+        proxy = self.start_proxy(NEAR_HOST, a.rtt_delay_ms, False, handshake=True)
+        print("\nF. Round trips, %d messages, proxy at %g ms round trip (median wall / RTT):"
+              % (a.near_count, 1000 * rtt))
+        for title, args, codes in actions:
+            cases = {label: ([b, "-l", login] + args, codes) for label, b in progs.items()}
+            res = self.measure(cases, a.slow_runs)
+            cells = ["%s %.1f" % (label, statistics.median(res[label][0]) / rtt) for label in cases if res[label][0]]
+            print("  %-34s %s" % (title, "   ".join(cells)), flush=True)
+        self.stop_proxy(proxy)
+        seq = self.mailbox(a.seq_count)
+        self.restart_server(NEAR_HOST, seq)
+        proxy = self.start_proxy(NEAR_HOST, a.rtt_delay_ms, False, handshake=True)
+        floor = "floor, %d in flight" % PROGRAM_CAP
+        for rng in ("first", "all"):
+            cases = {label: self.search(b, PROXY_HOST, rng) for label, b in progs.items()}
+            cases[floor] = self.floor(PROXY_HOST, PROGRAM_CAP)
+            m = self.row("F. --range %s, no match, %d messages, proxy at %g ms round trip:"
+                         % (rng, a.seq_count, 1000 * rtt), cases, floor, a.slow_runs)
+            self.ratio_note("F. --range %s at %g ms RTT, %d messages, wall / floor with %d in flight"
+                            % (rng, 1000 * rtt, a.seq_count, PROGRAM_CAP), "<= 0.9x", m, floor, 0.9)
+        self.stop_proxy(proxy)
+
+    def start_proxy(self, target, delay_ms, strip, handshake=False):
         cmd = [self.binaries["bench_latency_proxy"], "--listen", PROXY_HOST + ":110", "--target", target + ":110",
                "--delay-ms", str(delay_ms), "--idle-seconds", "600"]
         if strip:
             cmd.append("--strip-pipelining")
+        if handshake:
+            cmd.append("--handshake")
         proxy = subprocess.Popen(cmd, stdout=subprocess.PIPE, text=True)
         self.proxies.append(proxy)
         if proxy.stdout.readline().strip() != "ready":
@@ -293,6 +334,12 @@ class Bench:
         W = a.window
         pipe_floor, seq_floor = "floor, %d in flight" % W, "floor, one by one"
 
+        if a.rtt_only:
+            near = self.mailbox(a.near_count)
+            self.restart_server(NEAR_HOST, near)
+            self.round_trips(progs)
+            self.print_summary()
+            return
         big, near = self.mailbox(a.count), self.mailbox(a.near_count)
         print("starting Dovecot on %s (%d messages) and %s (%d messages) ..." % (FAR_HOST, a.count, NEAR_HOST,
                                                                                  a.near_count), flush=True)
@@ -374,6 +421,11 @@ class Bench:
         self.note("E. peak RSS with a %d MB line" % a.line_mb, "<= 3x reply + 16 MB (%.0f MB)" % limit, values,
                   m["maildig"][2] <= limit if "maildig" in m and m["maildig"][2] is not None else None)
 
+        self.restart_server(NEAR_HOST, near)
+        self.round_trips(progs)
+        self.print_summary()
+
+    def print_summary(self):
         print("\nSummary (medians; the command: %s):" % " ".join(sys.argv))
         for figure, goal, values, check in self.summary:
             print("  %s\n      goal %s: %s" % (figure, goal, "n/a" if check is None else ("met" if check
@@ -403,6 +455,8 @@ def main():
     parser.add_argument("--seq-count", type=int, default=2000, help="messages without PIPELINING (default 2000)")
     parser.add_argument("--line-mb", type=int, default=50, help="MB of the one long line (default 50)")
     parser.add_argument("--delay-ms", type=float, default=5, help="one-way delay of the proxy (default 5)")
+    parser.add_argument("--rtt-delay-ms", type=float, default=50, help="one-way delay of table F (default 50)")
+    parser.add_argument("--rtt-only", action="store_true", help="run table F alone")
     parser.add_argument("--window", type=int, default=64, help="commands in flight for the floor (default 64)")
     parser.add_argument("--seed", type=int, default=1, help="mailbox seed (default 1)")
     parser.add_argument("--build-dir", default="build-bench", help="build folder below the tree (build-bench)")
