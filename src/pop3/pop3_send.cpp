@@ -41,7 +41,7 @@ TPOP3Reply TPOP3Send::ReadReply(bool full) {
     return reply;
 }
 
-void TPOP3Send::ReadReplyInto(TPOP3Reply& reply, bool full) {
+void TPOP3Send::ReadReplyInto(TPOP3Reply& reply, bool full, const TLineSink* take) {
     RecycleLines(reply.FullResult);
     reply.ResultClipped = false;
     sock_->BeginTransfer();
@@ -49,7 +49,7 @@ void TPOP3Send::ReadReplyInto(TPOP3Reply& reply, bool full) {
     int32_t verdict = ReplyVerdict(reply.ResultString);
     bool inStep = sock_->LastErrorCode == 0;
     if (full && verdict == 1) {
-        inStep = ReadBody(reply);
+        inStep = ReadBody(reply, take);
     } else if (verdict == 1) {
         reply.FullResult.push_back(SingleLineResult(reply.ResultString));
     }
@@ -63,7 +63,7 @@ void TPOP3Send::ReadReplyInto(TPOP3Reply& reply, bool full) {
     reply.ResultCode = verdict;
 }
 
-bool TPOP3Send::ReadBody(TPOP3Reply& reply) {
+bool TPOP3Send::ReadBody(TPOP3Reply& reply, const TLineSink* take) {
     size_t held = 0;
     // The rest of a clipped reply, counted as on the wire (each line with a two-byte line end).
     unsigned long long skipped = 0;
@@ -78,7 +78,16 @@ bool TPOP3Send::ReadBody(TPOP3Reply& reply) {
         if (!reply.ResultClipped) {
             const TBodyStep step = AddBodyLine(reply.FullResult, std::move(line), held, MaxReplyBytes);
             if (step == BS_End) return true;
-            if (step == BS_More) continue;
+            if (step == BS_More) {
+                if (take != nullptr) {
+                    // Handed on instead of held; counted as held all the same, so the reply ends where it
+                    // would have ended.
+                    (*take)(reply.FullResult.back());
+                    line = std::move(reply.FullResult.back());
+                    reply.FullResult.pop_back();
+                }
+                continue;
+            }
             reply.ResultClipped = true; // the line that did not fit is the first of the rest
         } else if (line == ".") {
             return true; // the lines of the rest are dropped as they are, dot-stuffed or not
@@ -100,11 +109,15 @@ void TPOP3Send::FailedSend(TPOP3Reply& reply) {
 }
 
 TPOP3Reply TPOP3Send::SendCommand(const std::string& command, bool full) {
+    return Exchange(command, full, nullptr);
+}
+
+TPOP3Reply TPOP3Send::Exchange(const std::string& command, bool full, const TLineSink* take) {
     TPOP3Reply reply;
     if (!ahead_.empty()) {
         if (ahead_.front().Command == command) {
             ahead_.pop_front();
-            ReadReplyInto(reply, full);
+            ReadReplyInto(reply, full, take);
             return reply;
         }
         DropRepliesAhead();
@@ -113,7 +126,7 @@ TPOP3Reply TPOP3Send::SendCommand(const std::string& command, bool full) {
     if (sock_->LastErrorCode != 0)
         FailedSend(reply);
     else
-        ReadReplyInto(reply, full);
+        ReadReplyInto(reply, full, take);
     return reply;
 }
 
@@ -251,6 +264,10 @@ TPOP3Reply TPOP3Send::FetchTop(int32_t n, int32_t lines) {
 TPOP3Reply TPOP3Send::ListUids(int32_t n) {
     if (n == 0) return SendCommand("UIDL", true);
     return SendCommand("UIDL " + std::to_string(n), false);
+}
+
+TPOP3Reply TPOP3Send::ListUids(const TLineSink& take) {
+    return Exchange("UIDL", true, &take);
 }
 
 long long TPOP3Send::EstimatedReplyBytes(int32_t lines) {

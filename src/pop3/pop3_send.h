@@ -91,6 +91,10 @@ class TPOP3Send : public TProtocolClient {
     TPOP3Reply DeleteMessage(int32_t n);           // "DELE n"
     TPOP3Reply FetchTop(int32_t n, int32_t lines); // "TOP n lines", multi-line
     TPOP3Reply ListUids(int32_t n);                // n = 0: "UIDL", multi-line; else "UIDL n", one line
+    // "UIDL" with each body line handed to take as it arrives instead of held in FullResult, so that a long
+    // listing is never held as lines; the reply ends as ListUids(0)'s would.
+    using TLineSink = std::function<void(const std::string&)>;
+    TPOP3Reply ListUids(const TLineSink& take);
 
     // How many TOP commands FetchTopPipelined keeps sent and unanswered.
     struct TTopWindow {
@@ -154,10 +158,13 @@ class TPOP3Send : public TProtocolClient {
   private:
     // A command that did not go out whole leaves the exchange out of step: clear the reply, close.
     void FailedSend(TPOP3Reply& reply);
-    // ReadReply into reply, whose line buffers are reused.
-    void ReadReplyInto(TPOP3Reply& reply, bool full);
-    // The body of a multi-line reply into reply.FullResult; false when it was not read to its "." line.
-    bool ReadBody(TPOP3Reply& reply);
+    // SendCommand, with the body lines handed to take (when not null) instead of kept in FullResult.
+    TPOP3Reply Exchange(const std::string& command, bool full, const TLineSink* take);
+    // ReadReply into reply, whose line buffers are reused; body lines go to take when it is not null.
+    void ReadReplyInto(TPOP3Reply& reply, bool full, const TLineSink* take = nullptr);
+    // The body of a multi-line reply into reply.FullResult (or to take); false when it was not read to its
+    // "." line.
+    bool ReadBody(TPOP3Reply& reply, const TLineSink* take);
     // Reads and drops up to count replies still in flight; stops at the first that fails.
     void DropReplies(std::size_t count);
     // Reads and drops the replies still due to commands sent ahead.

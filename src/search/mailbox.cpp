@@ -1,6 +1,7 @@
 // The mailbox session: login, capability checks and the UIDL listing.
 #include "search/mailbox.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -44,23 +45,43 @@ TOutcome openMailbox(TMailbox& box, const TLogin& login, bool verbose, std::size
 
 TOutcome getMessageList(TMailbox& box, bool verbose) {
     if (verbose) std::fputs("Getting list of messages on server...\n", stderr);
-    TPOP3Reply listing = box.Pop.ListUids(0);
-    if (!listing.Ok()) return {12};
-    box.MsgNumbers.clear();
-    box.MsgUids.clear();
-    // The reply's lines are freed as they are split, so a long listing is held about once, not twice.
-    box.MsgNumbers.reserve(listing.FullResult.size());
-    box.MsgUids.reserve(listing.FullResult.size());
+    TUidList& list = box.Listing;
+    list.Clear();
+    // Each line is split as it arrives; after the first bad one the rest of the reply is read and dropped.
+    std::string badLine;
+    bool bad = false;
     std::vector<std::string> fields;
-    for (std::string& line : listing.FullResult) {
+    const TPOP3Reply listing = box.Pop.ListUids([&](const std::string& line) {
+        if (bad) return;
         str_delimit_TSL(line, " ", "", fields);
-        if (fields.size() != 2 || !isValidUid(fields[1]))
-            return {20, EscapeControlChars(line, SystemCharset())};
-        box.MsgNumbers.push_back(std::move(fields[0]));
-        box.MsgUids.push_back(std::move(fields[1]));
-        std::string().swap(line);
-    }
+        if (fields.size() == 2 && isValidUid(fields[1]) && list.Add(fields[0], fields[1])) return;
+        bad = true;
+        badLine = line;
+    });
+    if (!listing.Ok()) return {12};
+    if (bad) return {20, EscapeControlChars(badLine, SystemCharset())};
     return {};
+}
+
+void TUidList::Clear() {
+    text_.clear();
+    ends_.clear();
+    numbers_.clear();
+}
+
+bool TUidList::Add(std::string_view number, std::string_view uid) {
+    if (number.size() + uid.size() > UINT32_MAX - text_.size()) return false;
+    text_ += number;
+    ends_.push_back(static_cast<std::uint32_t>(text_.size()));
+    text_ += uid;
+    ends_.push_back(static_cast<std::uint32_t>(text_.size()));
+    numbers_.push_back(str_to_int(std::string(number)));
+    return true;
+}
+
+std::string_view TUidList::Text(std::size_t k) const {
+    const std::size_t start = k == 0 ? 0 : ends_[k - 1];
+    return std::string_view(text_).substr(start, ends_[k] - start);
 }
 
 } // namespace maildig

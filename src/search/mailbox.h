@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "mime/basic/lines.h"
 #include "pop3/pop3_send.h"
@@ -12,12 +14,30 @@
 
 namespace maildig {
 
-// What the driver owns for a mailbox action: the one client of the run and the parallel lists from the
-// UIDL listing (entry i of both comes from line i: message number, UID).
+// The UIDL listing: entry i comes from line i, its message number (as written and as str_to_int reads it)
+// and its UID. The texts share one buffer, so that a listing of many messages takes little more than its
+// bytes.
+class TUidList {
+  public:
+    void Clear();
+    // False, and nothing added, when the texts would outgrow what the list can index (4 GB).
+    bool Add(std::string_view number, std::string_view uid);
+    std::size_t Size() const { return numbers_.size(); }
+    std::string_view NumberText(std::size_t i) const { return Text(2 * i); }
+    std::string_view Uid(std::size_t i) const { return Text(2 * i + 1); }
+    const std::vector<std::int32_t>& Numbers() const { return numbers_; }
+
+  private:
+    std::string_view Text(std::size_t k) const;
+    std::string text_;
+    std::vector<std::uint32_t> ends_; // where the number (2i) and the UID (2i + 1) of entry i end in text_
+    std::vector<std::int32_t> numbers_;
+};
+
+// What the driver owns for a mailbox action: the one client of the run and the UIDL listing.
 struct TMailbox {
     TPOP3Send Pop;
-    Lines MsgNumbers;
-    Lines MsgUids;
+    TUidList Listing;
 };
 
 // Where and as whom to log in.
@@ -36,9 +56,9 @@ struct TLogin {
 TOutcome openMailbox(TMailbox& box, const TLogin& login, bool verbose, std::size_t prefetch = 0,
                      int topLines = 0);
 
-// Reads the UIDL listing into MsgNumbers and MsgUids. Fails with 12 when UIDL fails, with 20 on a line that
-// does not hold exactly two fields or whose UID is not valid (the line is quoted with its control characters
-// escaped).
+// Reads the UIDL listing into Listing, each line as it arrives. Fails with 12 when UIDL fails, with 20 on a
+// line that does not hold exactly two fields or whose UID is not valid (the line is quoted with its control
+// characters escaped).
 TOutcome getMessageList(TMailbox& box, bool verbose);
 
 // A UID as POP3 defines it: 1 to 70 characters in the range 0x21-0x7E.

@@ -15,7 +15,6 @@
 #include "mime/charset/control_escape.h"
 #include "pop3/reply_parser.h"
 #include "search/progress.h"
-#include "strutil/strutil.h"
 
 namespace maildig {
 
@@ -76,7 +75,7 @@ bool containsFolded(std::string_view haystack, std::string_view needle) {
     return false;
 }
 
-bool findTextPart(TMimePart& part, Lines& lines) {
+TMimePart* firstTextLeaf(TMimePart& part) {
     // Depth-first, children in order, without recursion: a hostile message cannot exhaust the stack here.
     struct Frame {
         TMimePart* part;
@@ -88,10 +87,7 @@ bool findTextPart(TMimePart& part, Lines& lines) {
         TMimePart* current = top.part;
         if (current->CountSubParts() == 0) {
             stack.pop_back();
-            if (current->PrimaryCode() == MP_TEXT) {
-                current->DecodeBodyLines(lines);
-                return true;
-            }
+            if (current->PrimaryCode() == MP_TEXT) return current;
             continue;
         }
         if (top.next >= current->CountSubParts()) {
@@ -101,10 +97,17 @@ bool findTextPart(TMimePart& part, Lines& lines) {
         TMimePart* child = current->SubPartAt(top.next++);
         stack.push_back({child, 0});
     }
-    return false;
+    return nullptr;
 }
 
-bool messageMatches(TMimeMess& mess, const TSearchCriteria& criteria, Lines& textLines) {
+bool findTextPart(TMimePart& part, Lines& lines) {
+    TMimePart* leaf = firstTextLeaf(part);
+    if (leaf == nullptr) return false;
+    leaf->DecodeBodyLines(lines);
+    return true;
+}
+
+bool messageMatches(TMimeMess& mess, const TSearchCriteria& criteria) {
     mess.ParseMessage();
     const TMessHeader& header = mess.Header();
     if (criteria.verbose) writeHeaderSummary(header);
@@ -120,17 +123,16 @@ bool messageMatches(TMimeMess& mess, const TSearchCriteria& criteria, Lines& tex
     }
     if (!containsFolded(header.Subject, criteria.subject)) return false;
     if (!containsFolded(header.Subject, criteria.text)) {
-        if (!findTextPart(mess.MessagePart(), textLines)) {
+        TMimePart* leaf = firstTextLeaf(mess.MessagePart());
+        if (leaf == nullptr) {
             if (criteria.verbose) std::fputs("  This msg has no Mime message part.\n", stderr);
             return false;
         }
-        bool found = false;
-        for (const std::string& line : textLines)
-            if (containsFolded(line, criteria.text)) {
-                found = true;
-                break;
-            }
-        if (!found) return false;
+        // The text is searched whole: a search string without line ends occurs in the text exactly where it
+        // occurs in one of its lines, and one with a line end occurs in no line.
+        if (criteria.text.find_first_of("\r\n") != std::string::npos) return false;
+        leaf->DecodeBody();
+        if (!containsFolded(leaf->DecodedLines, criteria.text)) return false;
     }
     return true;
 }
@@ -139,13 +141,9 @@ TOutcome findMessages(TMailbox& box, const TSearchCriteria& criteria, int maxSiz
     if (criteria.verbose) std::fputs("Searching messages for match...\n", stderr);
     TPOP3Send& pop = box.Pop;
     TMimeMess mess;
-    Lines textLines;
     bool matchedAny = false;
     const int lines = fetchLines(maxSize);
-    std::vector<int32_t> numbers;
-    numbers.reserve(box.MsgNumbers.size());
-    for (const std::string& n : box.MsgNumbers)
-        numbers.push_back(str_to_int(n));
+    const std::vector<int32_t>& numbers = box.Listing.Numbers();
     progressStart(numbers.size(), criteria.verbose);
 
     // Replies come in listing order; each is judged as soon as it is read. Returning false stops the walk.
@@ -160,16 +158,17 @@ TOutcome findMessages(TMailbox& box, const TSearchCriteria& criteria, int maxSiz
             return false;
         }
         if (criteria.verbose)
-            writeLine(stderr, "Processing msg " + box.MsgNumbers[i] + " (" + box.MsgUids[i] + "): ");
+            writeLine(stderr, "Processing msg " + std::string(box.Listing.NumberText(i)) + " (" +
+                                  std::string(box.Listing.Uid(i)) + "): ");
         pop.RecycleLines(mess.Lines()); // the previous message's lines, for the next replies
         mess.Reset();
         mess.Lines().swap(reply.FullResult);
-        const bool matched = messageMatches(mess, criteria, textLines);
+        const bool matched = messageMatches(mess, criteria);
         if (matched) {
             matchedAny = true;
             if (criteria.verbose) std::fputs("  MATCH FOUND.\n", stderr);
             progressMatch();
-            writeLine(stdout, box.MsgUids[i]);
+            writeLine(stdout, box.Listing.Uid(i));
             std::fflush(stdout);
         }
         progressLookedAt(i + 1);

@@ -30,12 +30,15 @@ struct TSearchCriteria {
 };
 
 // Parses the message whose lines mess holds and judges it against criteria (every comparison ignoring the
-// case of ASCII letters); writes the verbose lines of the message. textLines receives the first text part
-// when the body had to be searched.
-bool messageMatches(TMimeMess& mess, const TSearchCriteria& criteria, Lines& textLines);
+// case of ASCII letters); writes the verbose lines of the message. When the body has to be searched, the
+// first text part is decoded into its DecodedLines.
+bool messageMatches(TMimeMess& mess, const TSearchCriteria& criteria);
 
-// Depth-first search of the tree under part for the first leaf whose primary type is text; on success its
-// decoded body replaces lines and the result is true. Non-text leaves are skipped; lines is left alone when
+// The first leaf whose primary type is text in a depth-first walk of the tree under part, children in
+// order; null when there is none.
+TMimePart* firstTextLeaf(TMimePart& part);
+
+// The decoded body of firstTextLeaf(part), split into lines, replaces lines; false (lines left alone) when
 // there is no text leaf.
 bool findTextPart(TMimePart& part, Lines& lines);
 

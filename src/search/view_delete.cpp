@@ -7,7 +7,6 @@
 #include "mime/basic/mail_dates.h"
 #include "mime/mime_message.h"
 #include "search/message_search.h"
-#include "strutil/strutil.h"
 
 namespace maildig {
 
@@ -17,14 +16,14 @@ namespace {
 std::size_t lookupUid(const TMailbox& box, const TUidRequest& request) {
     if (request.Verbose) std::fputs("Searching messages for matching uid.\n", stderr);
     std::size_t i = 0;
-    while (i < box.MsgUids.size() && box.MsgUids[i] != request.Uid)
+    while (i < box.Listing.Size() && box.Listing.Uid(i) != request.Uid)
         ++i;
     return i;
 }
 
 // Fetches and parses the head of message i, then writes the verbose block.
 void fetchMessage(TMailbox& box, const TUidRequest& request, std::size_t i, TMimeMess& mess) {
-    TPOP3Reply top = box.Pop.FetchTop(str_to_int(box.MsgNumbers[i]), fetchLines(request.MaxSize));
+    TPOP3Reply top = box.Pop.FetchTop(box.Listing.Numbers()[i], fetchLines(request.MaxSize));
     mess.Reset();
     mess.Lines().swap(top.FullResult);
     mess.ParseMessage();
@@ -69,7 +68,7 @@ std::string formatViewDate(double date) {
 
 TOutcome viewByUid(TMailbox& box, const TUidRequest& request) {
     const std::size_t i = lookupUid(box, request);
-    if (i == box.MsgUids.size()) return {1};
+    if (i == box.Listing.Size()) return {1};
     TMimeMess mess;
     Lines textLines;
     fetchMessage(box, request, i, mess);
@@ -96,10 +95,10 @@ TOutcome viewByUid(TMailbox& box, const TUidRequest& request) {
 
 TOutcome deleteByUid(TMailbox& box, const TUidRequest& request) {
     const std::size_t i = lookupUid(box, request);
-    if (i == box.MsgUids.size()) return {1};
+    if (i == box.Listing.Size()) return {1};
     TMimeMess mess;
     fetchMessage(box, request, i, mess);
-    if (!box.Pop.DeleteMessage(str_to_int(box.MsgNumbers[i])).Ok()) return {17};
+    if (!box.Pop.DeleteMessage(box.Listing.Numbers()[i]).Ok()) return {17};
     return {};
 }
 

@@ -114,6 +114,7 @@ const FindCase kFindCases[] = {
     {{"-t", "doe, john", "-r", "all"}, joinLines({"msg-lunch", "msg-view"}), 0}, // quoted comma kept
     {{"crackers", "-r", "all"}, joinLines({"msg-lunch", "msg-meeting"}), 0},
     {{"crackers"}, "msg-lunch\n", 0},
+    {{"noon?\nI will", "-r", "all"}, "", 1}, // a search string never spans a line end
     {{"crackers", "-t", "alfred", "-r", "all"}, "msg-lunch\n", 0},
     {{"-s", "LUNCH", "-f", "carol"}, "msg-lunch\n", 0},
     {{"-s", "lunch", "-f", "bob"}, "", 1},
