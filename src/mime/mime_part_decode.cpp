@@ -35,11 +35,15 @@ void TMimePart::DecodeText(std::string& text) {
             joined += "\r\n";
         }
         if (FEncodingCode == ME_QUOTED_PRINTABLE)
-            text = DecodeQuotedPrintable(joined);
+            DecodeQuotedPrintableInto(joined, text);
         else if (FEncodingCode == ME_BASE64)
-            text = Base64Decode(joined);
+            Base64DecodeInto(joined, text);
     }
-    if (ConvertsCharset(text)) text = ConvertBetweenCharsets(text, FCharsetCode, TargetCharset);
+    if (ConvertsCharset(text)) {
+        // Converted into FScratch, which then holds the text; the buffers trade places.
+        ConvertBetweenCharsetsInto(text, FCharsetCode, TargetCharset, FScratch);
+        text.swap(FScratch);
+    }
     ReleaseIfLarge(FScratch);
 }
 
