@@ -125,9 +125,11 @@ void TMessHeader::Reset() {
 void TMessHeader::WriteHeaderLines(maildig::Lines& /*lines*/) const {}
 
 bool TMessHeader::ParseHeaderLine(const std::string& line) {
+    if (line.empty()) return false;
     const Keyword* match = nullptr;
+    const char first = AsciiUpper(line[0]);
     for (const Keyword& k : kKeywords) {
-        if (StartsWithNoCase(line, k.name)) {
+        if (k.name[0] == first && StartsWithNoCase(line, k.name)) {
             match = &k;
             break;
         }
