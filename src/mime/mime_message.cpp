@@ -157,13 +157,13 @@ bool TMessHeader::ParseHeaderLine(const std::string& line) {
         AppendAddresses(value, CharsetCode, CCList);
         break;
     case Field::Date:
-        Date = ParseMailDate(std::string(value));
+        Date = ParseMailDate(value);
         break;
     case Field::ReplyTo:
         ReplyTo = DecodeHeaderWords(value, CharsetCode);
         break;
     case Field::MessageID:
-        MessageID = ExtractAddress(std::string(value));
+        MessageID = ExtractAddress(value);
         break;
     case Field::Priority:
         FPriority = ParsePriority(line);

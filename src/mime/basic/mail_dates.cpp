@@ -114,7 +114,9 @@ TZoneKind ReadZone(std::string_view token, int& minutes) {
         minutes = static_cast<int>(token[0] == '-' ? -total : total);
         return TZoneKind::offset;
     }
-    if (token.size() > 4) return TZoneKind::none;
+    // Every zone name begins with a letter.
+    const char first = token.empty() ? '\0' : AsciiUpper(token[0]);
+    if (token.size() > 4 || first < 'A' || first > 'Z') return TZoneKind::none;
     for (const auto& z : ZoneNames)
         if (EqualsAsciiNoCase(token, z.name)) {
             minutes = z.hours * 60;
