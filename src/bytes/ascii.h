@@ -2,6 +2,9 @@
 // kept, whatever the character set) and hexadecimal digits both ways.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -41,6 +44,22 @@ constexpr bool EqualsAsciiNoCase(std::string_view a, std::string_view b) {
 // True when s begins with prefix but for the case of ASCII letters.
 constexpr bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
     return s.size() >= prefix.size() && EqualsAsciiNoCase(s.substr(0, prefix.size()), prefix);
+}
+
+// Length of the run of ASCII bytes (below 0x80) that s begins with; s.size() when s is all ASCII. Eight bytes
+// are tested at a time.
+inline std::size_t AsciiPrefixLength(std::string_view s) {
+    const char* const p = s.data();
+    const std::size_t n = s.size();
+    std::size_t i = 0;
+    for (; n - i >= 8; i += 8) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, p + i, 8);
+        if ((word & 0x8080808080808080ULL) != 0) break;
+    }
+    while (i < n && static_cast<unsigned char>(p[i]) < 0x80)
+        ++i;
+    return i;
 }
 
 // Value 0-15 of a hexadecimal digit (either case); -1 for any other byte.

@@ -125,9 +125,11 @@ void TMessHeader::Reset() {
 void TMessHeader::WriteHeaderLines(maildig::Lines& /*lines*/) const {}
 
 bool TMessHeader::ParseHeaderLine(const std::string& line) {
+    if (line.empty()) return false;
     const Keyword* match = nullptr;
+    const char first = AsciiUpper(line[0]);
     for (const Keyword& k : kKeywords) {
-        if (StartsWithNoCase(line, k.name)) {
+        if (k.name[0] == first && StartsWithNoCase(line, k.name)) {
             match = &k;
             break;
         }
@@ -155,13 +157,13 @@ bool TMessHeader::ParseHeaderLine(const std::string& line) {
         AppendAddresses(value, CharsetCode, CCList);
         break;
     case Field::Date:
-        Date = ParseMailDate(std::string(value));
+        Date = ParseMailDate(value);
         break;
     case Field::ReplyTo:
         ReplyTo = DecodeHeaderWords(value, CharsetCode);
         break;
     case Field::MessageID:
-        MessageID = ExtractAddress(std::string(value));
+        MessageID = ExtractAddress(value);
         break;
     case Field::Priority:
         FPriority = ParsePriority(line);

@@ -2,6 +2,8 @@
 // DecodedLines or split into lines.
 #include "mime/mime_part.h"
 
+#include <cstring>
+
 #include "bytes/ascii.h"
 #include "bytes/split_lines.h"
 #include "mime/basic/transfer_encodings.h"
@@ -25,21 +27,27 @@ void TMimePart::DecodeText(std::string& text) {
     } else {
         // The body joined with CR LF after every line; decoded from FScratch unless it is plain.
         std::string& joined = IsPlainTransfer() ? text : FScratch;
-        joined.clear();
         std::size_t size = 0;
         for (const std::string_view line : PartBody)
             size += line.size() + 2;
-        joined.reserve(size);
+        joined.resize(size);
+        char* put = joined.data();
         for (const std::string_view line : PartBody) {
-            joined += line;
-            joined += "\r\n";
+            std::memcpy(put, line.data(), line.size());
+            put += line.size();
+            *put++ = '\r';
+            *put++ = '\n';
         }
         if (FEncodingCode == ME_QUOTED_PRINTABLE)
-            text = DecodeQuotedPrintable(joined);
+            DecodeQuotedPrintableInto(joined, text);
         else if (FEncodingCode == ME_BASE64)
-            text = Base64Decode(joined);
+            Base64DecodeInto(joined, text);
     }
-    if (ConvertsCharset(text)) text = ConvertBetweenCharsets(text, FCharsetCode, TargetCharset);
+    if (ConvertsCharset(text)) {
+        // Converted into FScratch, which then holds the text; the buffers trade places.
+        ConvertBetweenCharsetsInto(text, FCharsetCode, TargetCharset, FScratch);
+        text.swap(FScratch);
+    }
     ReleaseIfLarge(FScratch);
 }
 

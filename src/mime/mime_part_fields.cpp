@@ -62,7 +62,8 @@ void TMimePart::ReadPartHeaders() {
     std::string dispositionName;
 
     for (const std::string& line : Headers) {
-        if (line.empty()) continue;
+        // Every field read here is a Content-* field.
+        if (line.empty() || AsciiUpper(line[0]) != 'C') continue;
         if (StartsWithNoCase(line, "CONTENT-TYPE:")) {
             // The media type, for example TEXT/PLAIN.
             const std::string t = UpperAscii(TrimGeneralView(TextBeforeView(TextAfterView(line, ":"), ";")));

@@ -85,7 +85,7 @@ bool ParseInt(std::string_view s, long long& value) {
 }
 
 struct TZoneNameRow {
-    const char* name;
+    std::string_view name;
     int hours;
 };
 constexpr TZoneNameRow ZoneNames[] = {
@@ -114,10 +114,11 @@ TZoneKind ReadZone(std::string_view token, int& minutes) {
         minutes = static_cast<int>(token[0] == '-' ? -total : total);
         return TZoneKind::offset;
     }
-    if (token.size() > 4) return TZoneKind::none;
-    const std::string upper = UpperAscii(token);
+    // Every zone name begins with a letter.
+    const char first = token.empty() ? '\0' : AsciiUpper(token[0]);
+    if (token.size() > 4 || first < 'A' || first > 'Z') return TZoneKind::none;
     for (const auto& z : ZoneNames)
-        if (upper == z.name) {
+        if (EqualsAsciiNoCase(token, z.name)) {
             minutes = z.hours * 60;
             return TZoneKind::offset;
         }
@@ -258,13 +259,15 @@ bool DateTimeToTm(TDateTime value, std::tm& tm) {
 
 TDateTime ParseMailDate(std::string_view text) {
     if (text.empty()) return 0;
-    const std::string normal = ReplaceAll(ReplaceAll(ReplaceAll(text, " -", " #"), "-", " "), " #", " -");
+    std::string normal = ReplaceAll(ReplaceAll(ReplaceAll(text, " -", " #"), "-", " "), " #", " -");
+    for (char& c : normal)
+        c = AsciiUpper(c);
     long long day = 0, month = 0, year = 0, seconds = 0;
     long long zone = 0;
     bool localZone = false;
     std::string_view rest = normal;
     while (!rest.empty()) {
-        const std::string token = UpperAscii(FetchToken(rest, " "));
+        const std::string_view token = FetchTokenView(rest, " ");
         int minutes = 0;
         const TZoneKind kind = ReadZone(token, minutes);
         if (kind != TZoneKind::none) {

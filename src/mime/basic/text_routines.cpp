@@ -108,11 +108,15 @@ std::string_view TrimGeneralRightView(std::string_view s) {
     return s.substr(0, e);
 }
 
-std::string FetchToken(std::string_view& s, std::string_view separator) {
+std::string_view FetchTokenView(std::string_view& s, std::string_view separator) {
     const std::size_t p = separator.empty() ? npos : FindLinear(s, separator);
-    std::string token(TrimSpacesView(p == npos ? s : s.substr(0, p)));
+    const std::string_view token = TrimSpacesView(p == npos ? s : s.substr(0, p));
     s = p == npos ? std::string_view() : TrimSpacesView(s.substr(p + separator.size()));
     return token;
+}
+
+std::string FetchToken(std::string_view& s, std::string_view separator) {
+    return std::string(FetchTokenView(s, separator));
 }
 
 std::string FetchToken(std::string& s, std::string_view separator) {

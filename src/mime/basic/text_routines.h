@@ -35,6 +35,8 @@ std::string_view TrimGeneralRightView(std::string_view s);
 // over long values.
 std::string FetchToken(std::string& s, std::string_view separator);
 std::string FetchToken(std::string_view& s, std::string_view separator);
+// The same token as a piece of s.
+std::string_view FetchTokenView(std::string_view& s, std::string_view separator);
 // Two lower-case hexadecimal digits per byte.
 std::string HexOfBytes(std::string_view s);
 // Writes the bytes of s at the stream's current position.

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <optional>
 
 #include "bytes/ascii.h"
 #include "mime/basic/text_routines.h"
@@ -53,8 +54,29 @@ std::string DecodeLine(std::string_view line, std::string_view alphabet, bool uu
 
 const TReverseTable Base64ReverseTable = MakeBase64Reverse();
 
-std::string DecodeHexEscapes(std::string_view text, char escape) {
-    std::string out;
+namespace {
+
+// The digit values of a table for every byte, shifted to their place in a group of four (the first digit
+// gives the top six of 24 bits); a byte that is no digit has bits above the 24 set, so that one test tells
+// whether four bytes are four digits.
+struct TShiftedDigits {
+    std::array<std::array<std::uint32_t, 256>, 4> values{};
+    constexpr explicit TShiftedDigits(const TReverseTable& table) {
+        for (std::size_t place = 0; place < 4; ++place) {
+            for (std::size_t code = 0; code < 256; ++code) {
+                const unsigned v = code >= 33 && code <= 127 ? table[code - 33] : 64u;
+                values[place][code] = v < 64 ? v << (6 * (3 - place)) : 0xFF000000u;
+            }
+        }
+    }
+};
+
+constexpr TShiftedDigits Base64Shifted(MakeBase64Reverse());
+
+} // namespace
+
+void DecodeHexEscapesInto(std::string_view text, char escape, std::string& out) {
+    out.clear();
     out.reserve(text.size());
     const std::size_t len = text.size();
     std::size_t i = 0;
@@ -87,11 +109,20 @@ std::string DecodeHexEscapes(std::string_view text, char escape) {
             out += c;
         }
     }
+}
+
+std::string DecodeHexEscapes(std::string_view text, char escape) {
+    std::string out;
+    DecodeHexEscapesInto(text, escape, out);
     return out;
 }
 
 std::string DecodeQuotedPrintable(std::string_view text) {
     return DecodeHexEscapes(text, '=');
+}
+
+void DecodeQuotedPrintableInto(std::string_view text, std::string& out) {
+    DecodeHexEscapesInto(text, '=', out);
 }
 
 std::string DecodeQuads(std::string_view text, std::string_view alphabet) {
@@ -111,10 +142,10 @@ std::string DecodeQuads(std::string_view text, std::string_view alphabet) {
     return out;
 }
 
-std::string DecodeQuadsByTable(std::string_view text, const TReverseTable& table) {
+void DecodeQuadsByTableInto(std::string_view text, const TReverseTable& table, std::string& out) {
     // Written through a pointer into a buffer of the largest possible size, cut to what was written at the
     // end.
-    std::string out(text.size() / 4 * 3 + 3, '\0');
+    out.resize(text.size() / 4 * 3 + 3);
     char* put = out.data();
     std::uint32_t acc = 0;
     int pending = 0;
@@ -131,16 +162,16 @@ std::string DecodeQuadsByTable(std::string_view text, const TReverseTable& table
         pending = 0;
     };
     const std::size_t n = text.size();
-    const auto digit = [&](std::size_t at) {
-        const auto code = static_cast<unsigned char>(text[at]);
-        return code >= 33 && code <= 127 ? table[code - 33] : 64u;
+    std::optional<TShiftedDigits> other;
+    const TShiftedDigits& shifted = &table == &Base64ReverseTable ? Base64Shifted : other.emplace(table);
+    const auto at = [&](std::size_t k, std::size_t place) {
+        return shifted.values[place][static_cast<unsigned char>(text[k])];
     };
     for (std::size_t i = 0; i < n; ++i) {
         // Between groups, four digits in a row (most of any base64 line) go out as three bytes at once.
         while (pending == 0 && i + 4 <= n) {
-            const unsigned a = digit(i), b = digit(i + 1), c = digit(i + 2), d = digit(i + 3);
-            if ((a | b | c | d) >= 64) break;
-            const std::uint32_t group = (a << 18) | (b << 12) | (c << 6) | d;
+            const std::uint32_t group = at(i, 0) | at(i + 1, 1) | at(i + 2, 2) | at(i + 3, 3);
+            if (group > 0xFFFFFF) break;
             put[0] = static_cast<char>((group >> 16) & 0xFF);
             put[1] = static_cast<char>((group >> 8) & 0xFF);
             put[2] = static_cast<char>(group & 0xFF);
@@ -170,6 +201,11 @@ std::string DecodeQuadsByTable(std::string_view text, const TReverseTable& table
     }
     flush();
     out.resize(static_cast<std::size_t>(put - out.data()));
+}
+
+std::string DecodeQuadsByTable(std::string_view text, const TReverseTable& table) {
+    std::string out;
+    DecodeQuadsByTableInto(text, table, out);
     return out;
 }
 
@@ -194,6 +230,9 @@ std::string EncodeTriads(std::string_view bytes, std::string_view alphabet) {
 
 std::string Base64Decode(std::string_view text) {
     return DecodeQuadsByTable(text, Base64ReverseTable);
+}
+void Base64DecodeInto(std::string_view text, std::string& out) {
+    DecodeQuadsByTableInto(text, Base64ReverseTable, out);
 }
 std::string Base64Encode(std::string_view bytes) {
     return EncodeTriads(bytes, Base64Alphabet);

@@ -1,5 +1,6 @@
 // Transfer encodings: quoted-printable and hex escapes, base64 in the standard and the comma alphabet, and
-// the line-oriented UU and XX codings. Pure routines: each returns a new byte string and never fails.
+// the line-oriented UU and XX codings. Pure routines: each returns a new byte string (the Into forms replace
+// the text of out instead, reusing its storage; text must not lie inside out) and never fails.
 #pragma once
 
 #include <array>
@@ -30,14 +31,17 @@ extern const TReverseTable Base64ReverseTable;
 std::string DecodeHexEscapes(std::string_view text, char escape);
 // DecodeHexEscapes with "=".
 std::string DecodeQuotedPrintable(std::string_view text);
+void DecodeQuotedPrintableInto(std::string_view text, std::string& out);
 // Groups of four alphabet characters to three bytes; a character outside the alphabet counts as 0, the
 // alphabet's 65th character (or the end of the text) as padding that ends its group.
 std::string DecodeQuads(std::string_view text, std::string_view alphabet);
 // Digits looked up in table, everything else skipped anywhere in the text.
 std::string DecodeQuadsByTable(std::string_view text, const TReverseTable& table);
+void DecodeQuadsByTableInto(std::string_view text, const TReverseTable& table, std::string& out);
 // Three bytes to four alphabet characters; padding is written only when the alphabet has a 65th character.
 std::string EncodeTriads(std::string_view bytes, std::string_view alphabet);
 std::string Base64Decode(std::string_view text);
+void Base64DecodeInto(std::string_view text, std::string& out);
 std::string Base64Encode(std::string_view bytes);
 std::string Base64CommaDecode(std::string_view text);
 std::string Base64CommaEncode(std::string_view bytes);

@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <string>
 #include <string_view>
 #include <utility>
 
+#include "bytes/ascii.h"
 #include "bytes/text_scan.h"
 #include "mime/basic/transfer_encodings.h"
 #include "mime/charset/charset_tables.h"
@@ -331,9 +333,7 @@ bool IsAsciiCompatible(TMimeChar c) {
 }
 
 bool IsPureAscii(std::string_view text) {
-    for (const char ch : text)
-        if (static_cast<unsigned char>(ch) >= 0x80) return false;
-    return true;
+    return AsciiPrefixLength(text) == text.size();
 }
 
 // iconv descriptors kept open for the life of the thread, one per pair of names: opening one loads the C
@@ -504,7 +504,15 @@ bool IsPlainSingleByte(TMimeChar charset) {
 // What each byte of a plain single-byte charset becomes in the target: the two-stage conversion of that
 // byte alone. Both stages then work character by character, so a text converts to the concatenation of
 // its bytes' entries, and a table costs 256 one-byte conversions once instead of two passes per text.
-using TByteTable = std::array<std::string, 256>;
+struct TByteTable {
+    std::array<std::string, 256> entries;
+    // The same entries for copying four bytes at a time, filled when none is longer than that (UTF-8 takes
+    // at most three; only transliteration writes more).
+    static constexpr std::size_t kPacked = 4;
+    std::array<std::array<char, kPacked>, 256> packed{};
+    std::array<std::uint8_t, 256> lengths{};
+    std::size_t longest = 0;
+};
 
 class TByteTableCache {
   public:
@@ -518,7 +526,13 @@ class TByteTableCache {
             TByteTable table;
             for (int byte = 0; byte < 256; ++byte) {
                 const char c = static_cast<char>(byte);
-                table[byte] = ConvertThroughUcs2(std::string_view(&c, 1), from, to, transliterate);
+                std::string& entry = table.entries[byte];
+                entry = ConvertThroughUcs2(std::string_view(&c, 1), from, to, transliterate);
+                table.longest = std::max(table.longest, entry.size());
+                if (entry.size() <= TByteTable::kPacked) {
+                    std::memcpy(table.packed[byte].data(), entry.data(), entry.size());
+                    table.lengths[byte] = static_cast<std::uint8_t>(entry.size());
+                }
             }
             it = tables_.emplace(key, std::move(table)).first;
         }
@@ -532,21 +546,59 @@ class TByteTableCache {
 
 thread_local TByteTableCache byteTables;
 
+// text through a byte table into out (replacing it). Runs of ASCII, which every charset here keeps as it
+// is, are copied whole.
+void ConvertByTable(std::string_view text, const TByteTable& table, std::string& out) {
+    const std::size_t n = text.size();
+    if (table.longest > TByteTable::kPacked) {
+        out.clear();
+        out.reserve(n + n / 2);
+        for (std::size_t i = 0; i < n;) {
+            const std::size_t run = AsciiPrefixLength(text.substr(i));
+            out.append(text.substr(i, run));
+            i += run;
+            for (; i < n && Byte(text, i) >= 0x80; ++i)
+                out += table.entries[Byte(text, i)];
+        }
+        return;
+    }
+    // Every byte gives at most `widest` bytes; each entry is copied as four, hence the slack at the end.
+    const std::size_t widest = std::max<std::size_t>(table.longest, 1);
+    out.resize(n * widest + TByteTable::kPacked);
+    char* put = out.data();
+    for (std::size_t i = 0; i < n;) {
+        const std::size_t run = AsciiPrefixLength(text.substr(i));
+        std::memcpy(put, text.data() + i, run);
+        put += run;
+        i += run;
+        for (; i < n && Byte(text, i) >= 0x80; ++i) {
+            const unsigned char c = Byte(text, i);
+            std::memcpy(put, table.packed[c].data(), TByteTable::kPacked);
+            put += table.lengths[c];
+        }
+    }
+    out.resize(static_cast<std::size_t>(put - out.data()));
+}
+
 } // namespace
 
-std::string ConvertCharsetCore(std::string_view text, TMimeChar from, TMimeChar to, bool transliterate) {
-    if (ConversionKeepsText(text, from, to)) return std::string(text);
-    if (!IsPlainSingleByte(from) || (to != UTF_8 && !IsPlainSingleByte(to)))
-        return ConvertThroughUcs2(text, from, to, transliterate);
-    const TByteTable& table = byteTables.Get(from, to, transliterate);
-    std::string out;
-    out.reserve(text.size() + text.size() / 2);
-    for (const char c : text) {
-        if (static_cast<unsigned char>(c) < 0x80)
-            out.push_back(c); // ASCII is ASCII in every charset here
-        else
-            out += table[static_cast<unsigned char>(c)];
+void ConvertCharsetCoreInto(std::string_view text, TMimeChar from, TMimeChar to, bool transliterate,
+                            std::string& out) {
+    if (from == to) {
+        out.assign(text);
+        return;
     }
+    if (!IsPlainSingleByte(from) || (to != UTF_8 && !IsPlainSingleByte(to))) {
+        out = ConvertThroughUcs2(text, from, to, transliterate);
+        return;
+    }
+    // Plain ASCII needs no look-up: the table gives it back as it is.
+    ConvertByTable(text, byteTables.Get(from, to, transliterate), out);
+}
+
+std::string ConvertCharsetCore(std::string_view text, TMimeChar from, TMimeChar to, bool transliterate) {
+    std::string out;
+    ConvertCharsetCoreInto(text, from, to, transliterate, out);
     return out;
 }
 
@@ -557,6 +609,10 @@ bool ConversionKeepsText(std::string_view text, TMimeChar from, TMimeChar to) {
 
 std::string ConvertBetweenCharsets(std::string_view text, TMimeChar from, TMimeChar to) {
     return ConvertCharsetCore(text, from, to, true);
+}
+
+void ConvertBetweenCharsetsInto(std::string_view text, TMimeChar from, TMimeChar to, std::string& out) {
+    ConvertCharsetCoreInto(text, from, to, true, out);
 }
 
 } // namespace maildig

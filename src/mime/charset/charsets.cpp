@@ -6,6 +6,8 @@
 #include <locale.h>
 
 #include <algorithm>
+#include <array>
+#include <string>
 #include <utility>
 
 #include "bytes/ascii.h"
@@ -162,15 +164,49 @@ bool ContainsWord(std::string_view names, std::string_view name) {
     return false;
 }
 
-} // namespace
-
-TMimeChar CharsetFromName(std::string_view name) {
+// The charset of a name looked up through the alias table.
+TMimeChar LookUpCharsetName(std::string_view name) {
     const std::string upper = UpperAscii(name);
     if (upper.find("KAMENICKY") != std::string::npos || upper.find("895") != std::string::npos) return CP895;
     if (upper.find("MUTF-7") != std::string::npos) return UTF_7mod;
     for (const TIconvChar& row : IconvArr)
         if (ContainsWord(row.Names, upper)) return row.Charset;
     return ISO_8859_1;
+}
+
+// The last few names looked up and their charsets: the same few names come back in part after part and
+// message after message. Names longer than a short string are looked up every time.
+class TCharsetNameCache {
+  public:
+    TMimeChar Get(std::string_view name) {
+        if (name.size() > kLongestName) return LookUpCharsetName(name);
+        for (const TEntry& entry : entries_)
+            if (entry.filled && entry.name == name) return entry.charset;
+        TEntry& entry = entries_[next_];
+        next_ = (next_ + 1) % entries_.size();
+        entry.name = name;
+        entry.charset = LookUpCharsetName(name);
+        entry.filled = true;
+        return entry.charset;
+    }
+
+  private:
+    static constexpr std::size_t kLongestName = 15;
+    struct TEntry {
+        std::string name;
+        TMimeChar charset = ISO_8859_1;
+        bool filled = false;
+    };
+    std::array<TEntry, 8> entries_;
+    std::size_t next_ = 0;
+};
+
+thread_local TCharsetNameCache charsetNames;
+
+} // namespace
+
+TMimeChar CharsetFromName(std::string_view name) {
+    return charsetNames.Get(name);
 }
 
 std::string CharsetName(TMimeChar charset) {

@@ -161,6 +161,8 @@ TMimeChar SystemCharset();
 
 // Converts text from one charset to another with transliteration on. The entry point of the MIME code.
 std::string ConvertBetweenCharsets(std::string_view text, TMimeChar from, TMimeChar to);
+// The same into out (replacing its text, its storage reused); text must not lie inside out.
+void ConvertBetweenCharsetsInto(std::string_view text, TMimeChar from, TMimeChar to, std::string& out);
 // True when converting text from one charset to the other gives it back unchanged without looking it up:
 // the charsets are equal, or the text is plain ASCII and both read ASCII bytes as ASCII.
 bool ConversionKeepsText(std::string_view text, TMimeChar from, TMimeChar to);
@@ -171,6 +173,8 @@ bool ConversionKeepsText(std::string_view text, TMimeChar from, TMimeChar to);
 // unchanged. Characters that cannot be converted are dropped by iconv (transliterate off) or replaced by a
 // look-alike or "?" (on); in the built-in converter they become "_" (on) or are dropped (off).
 std::string ConvertCharsetCore(std::string_view text, TMimeChar from, TMimeChar to, bool transliterate);
+void ConvertCharsetCoreInto(std::string_view text, TMimeChar from, TMimeChar to, bool transliterate,
+                            std::string& out);
 // The same conversion without the byte tables.
 std::string ConvertThroughUcs2(std::string_view text, TMimeChar from, TMimeChar to, bool transliterate);
 

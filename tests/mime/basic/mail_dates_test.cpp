@@ -134,7 +134,7 @@ TEST(ZoneToMinutes, NumericZonesAndZoneNames) {
         {"+0530", true, 330}, {"-0800", true, -480}, {"+05", true, 7},     {"-1", true, 7},
         {"XYZ", false, 7},    {"GMT", true, 0},      {"gmt", true, 0},     {"NZDT", true, 780},
         {"IDLW", true, -720}, {"EST", true, -300},   {"-0000", true, 330}, {"+ab12", true, 12},
-        {"", false, 7},       {"CETX", false, 7},
+        {"", false, 7},       {"CETX", false, 7},    {"cEsT", true, 120},  {"CES", false, 7},
     };
     for (const auto& c : cases) {
         int minutes = 7;

@@ -44,6 +44,7 @@ TEST(Base64Decode, SkipsNonDigitsAndDecodesPendingDigits) {
         {"=QUJD=", "ABC"},
         {"Q=Q=", "\x41"},
         {"\x80QUJD\xFF", "ABC"},
+        {"QUJ\x7F\x44~QU\xC0JD", "ABCABC"},
         {"////", "\xFF\xFF\xFF"},
         {"+/+/", "\xFB\xFF\xBF"},
     };

@@ -55,6 +55,7 @@ TEST(CharsetFromName, MapsHeaderNamesByWholeWord) {
         {"UTF-8 ISO-8859-1", ISO_8859_1},                      // words of different rows
         {"CSUNICODE UCS-2", ISO_8859_1},                       // adjacent words in the wrong order
         {"SUNICODE", ISO_8859_1},                              // the end of a word only
+        {"latin2", ISO_8859_2},                                // again, after many other names
     };
     for (const Case& c : cases)
         EXPECT_EQ(CharsetFromName(c.name), c.expected) << "name: \"" << c.name << "\"";
