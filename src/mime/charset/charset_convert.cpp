@@ -584,7 +584,7 @@ void ConvertByTable(std::string_view text, const TByteTable& table, std::string&
 
 void ConvertCharsetCoreInto(std::string_view text, TMimeChar from, TMimeChar to, bool transliterate,
                             std::string& out) {
-    if (from == to) {
+    if (ConversionKeepsText(text, from, to)) {
         out.assign(text);
         return;
     }
