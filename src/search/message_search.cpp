@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "bytes/ascii.h"
-#include "bytes/split_lines.h"
 #include "mime/charset/control_escape.h"
 #include "pop3/reply_parser.h"
 #include "search/progress.h"
