@@ -5,6 +5,7 @@
 
 #include "bytes/ascii.h"
 #include "mime/basic/text_routines.h"
+#include "mime/basic/transfer_encodings.h"
 #include "net/ssl_openssl.h"
 #include "pop3/reply_parser.h"
 
@@ -220,9 +221,50 @@ bool TPOP3Send::AuthApopDigest() {
     return SendCommand("APOP " + UserName + " " + HexOfBytes(digest), false).Ok();
 }
 
+namespace {
+
+// Challenges of one AUTH exchange that are answered before it counts as stuck.
+constexpr int kMaxSaslChallenges = 3;
+
+} // namespace
+
+bool TPOP3Send::AuthSasl(TSaslMech mech) {
+    saslMech_ = mech;
+    saslChallenge_.clear();
+    const std::string auth = std::string("AUTH ") + SaslMechName(mech);
+    const std::string response =
+        Base64Encode(SaslInitialResponse(mech, UserName, Password, TargetHost, TargetPort));
+    TPOP3Reply reply;
+    std::string_view challenge;
+    bool responded = true;
+    if (auth.size() + 1 + response.size() + 2 <= kMaxCommandOctets) {
+        reply = SendCommand(auth + " " + response, false);
+    } else {
+        // A mechanism where the client speaks first: the server asks with an empty challenge.
+        reply = SendCommand(auth, false);
+        responded = SaslContinuation(reply.ResultString, challenge) && challenge.empty();
+        if (responded) reply = SendCommand(response, false);
+    }
+    // A challenge after the response is the refusal of a token (RFC 7628 3.2.2), holding the server's error:
+    // the client answers it as its mechanism says and the server ends the exchange with -ERR. Every other
+    // challenge is cancelled.
+    for (int round = 0; round < kMaxSaslChallenges && SaslContinuation(reply.ResultString, challenge);
+         ++round) {
+        saslChallenge_.assign(challenge.substr(0, kSaslChallengeKept));
+        std::string error;
+        const bool answer =
+            responded && round == 0 && mech != SM_Plain && DecodeSaslChallenge(challenge, error);
+        reply = SendCommand(!answer ? "*" : mech == SM_OAuthBearer ? "AQ==" : "", false);
+    }
+    return reply.Ok();
+}
+
 bool TPOP3Send::OpenSession() {
     timeStamp_.clear();
     tlsProblem_ = TP_None;
+    saslMech_ = SM_None;
+    saslChallenge_.clear();
+    noSaslMech_ = false;
     if (!OpenConnection()) return false;
     const TPOP3Reply greeting = ReadReply(false);
     if (!greeting.Ok()) return false;
@@ -245,6 +287,13 @@ bool TPOP3Send::OpenSession() {
         return false;
     }
 
+    if (AuthType == POP3AuthOAuth) {
+        const TSaslMech mech = SaslListed(capabilityList_, SM_OAuthBearer) ? SM_OAuthBearer
+                               : SaslListed(capabilityList_, SM_XOAuth2)   ? SM_XOAuth2
+                                                                           : SM_None;
+        noSaslMech_ = mech == SM_None;
+        return !noSaslMech_ && AuthSasl(mech);
+    }
     bool loggedIn = false;
     if (!timeStamp_.empty() && AuthType != POP3AuthLogin) {
         loggedIn = AuthApopDigest();
@@ -255,7 +304,10 @@ bool TPOP3Send::OpenSession() {
             if (upgradedWithStls && !UpgradeToTls()) return false;
         }
     }
-    if (!loggedIn && AuthType != POP3AuthAPOP) loggedIn = AuthUserPass();
+    // A server that says it takes no USER is not sent one when it takes the password with SASL PLAIN.
+    if (!loggedIn && AuthType != POP3AuthAPOP)
+        loggedIn = !HasCapability("USER") && SaslListed(capabilityList_, SM_Plain) ? AuthSasl(SM_Plain)
+                                                                                   : AuthUserPass();
     return loggedIn;
 }
 

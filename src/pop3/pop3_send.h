@@ -14,6 +14,7 @@
 #include "mime/basic/lines.h"
 #include "net/blocksock.h"
 #include "pop3/protocol_client.h"
+#include "pop3/sasl.h"
 
 namespace maildig {
 
@@ -22,7 +23,11 @@ enum TPOP3AuthType {
     POP3AuthAll = 0,   // APOP when the greeting has a time stamp, else (or after a refused APOP) USER/PASS
     POP3AuthLogin = 1, // USER/PASS only
     POP3AuthAPOP = 2,  // APOP only
+    // The password is an OAuth2 access token: AUTH OAUTHBEARER when the SASL capability lists it, else AUTH
+    // XOAUTH2; nothing at all when it lists neither.
+    POP3AuthOAuth = 3,
 };
+// Where USER/PASS would go, a server whose capabilities list SASL PLAIN but not USER gets AUTH PLAIN.
 
 // Why OpenSession failed before any login command, when TLS was the cause.
 enum TTlsProblem {
@@ -95,6 +100,13 @@ class TPOP3Send : public TProtocolClient {
     // "APOP " + UserName + " " + lower-case hex MD5 of TimeStamp + Password. Fails without sending when no
     // MD5 is available (no OpenSSL).
     bool AuthApopDigest();
+    // "AUTH mech" with its first client message (SaslInitialResponse of UserName and Password) in base64: on
+    // the command line when the command fits kMaxCommandOctets, else after the server's empty challenge. A
+    // challenge after that is the server's refusal: for OAUTHBEARER and XOAUTH2 a valid base64 one is
+    // answered as the mechanism says ("AQ==", an empty line), any other is cancelled ("*"), and the server's
+    // last word is read. Nothing is sent ahead of or into the exchange. True on "+OK".
+    bool AuthSasl(TSaslMech mech);
+    static constexpr std::size_t kMaxCommandOctets = 255; // RFC 2449, the CR LF included
 
     TPOP3Reply DeleteMessage(int32_t n);           // "DELE n"
     TPOP3Reply FetchTop(int32_t n, int32_t lines); // "TOP n lines", multi-line
@@ -155,6 +167,13 @@ class TPOP3Send : public TProtocolClient {
     bool RequireTls = false;
     // Set by OpenSession when it failed because of TLS; TP_None otherwise.
     TTlsProblem TlsProblem() const { return tlsProblem_; }
+    // The mechanism of the last AUTH that OpenSession sent (SM_None when it sent none), and the base64 text
+    // of the last challenge of that exchange (its first kSaslChallengeKept bytes; empty when there was none).
+    TSaslMech SaslMechanism() const { return saslMech_; }
+    const std::string& SaslChallenge() const { return saslChallenge_; }
+    static constexpr std::size_t kSaslChallengeKept = 1024;
+    // OpenSession with POP3AuthOAuth found neither OAUTHBEARER nor XOAUTH2 listed, so it sent no login.
+    bool NoSaslMechanism() const { return noSaslMech_; }
 
     // Bound of what FullResult holds of one multi-line reply (HeldBytes of its lines: a short line costs the
     // string object alone). A longer reply keeps the lines that fit (ResultClipped); the rest is read to the
@@ -193,6 +212,9 @@ class TPOP3Send : public TProtocolClient {
     std::unique_ptr<TTCPBlockSocket> sock_;
     std::string timeStamp_;
     TTlsProblem tlsProblem_ = TP_None;
+    TSaslMech saslMech_ = SM_None;
+    std::string saslChallenge_;
+    bool noSaslMech_ = false;
     Lines capabilityList_;
     bool pipelining_ = false;
     bool sessionLost_ = false;

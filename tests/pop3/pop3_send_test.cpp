@@ -393,6 +393,49 @@ TEST_F(Pop3Client, AuthTypeLimitsTheLoginMethods) {
     }
 }
 
+// The SASL login: the mechanism the capabilities choose (never APOP or USER for a token), the initial
+// response on the command line only within 255 octets (157 bytes of token make 255 with CR LF, 158 make 259),
+// a refused token's challenge answered as its mechanism says, every other challenge cancelled.
+TEST_F(Pop3Client, SaslLoginChoosesAndSpeaksTheMechanism) {
+    const std::string json = "\nS: + eyJzdGF0dXMiOiI0MDEifQ==\n", t157(157, 't'), t158(158, 't');
+    const struct {
+        TPOP3AuthType type;
+        std::string token, sasl, exchange; // the SASL capability, then the lines of the login
+    } cases[] = {
+        {POP3AuthLogin, "pw", "USER\nS: SASL PLAIN", "C: USER joe\nS: +OK\nC: PASS pw\nS: +OK"},
+        {POP3AuthLogin, "pw", "SASL PLAIN", "C: AUTH PLAIN AGpvZQBwdw==\nS: +OK"},
+        {POP3AuthOAuth, "t", "SASL PLAIN XOAUTH2 oauthbearer", "C: AUTH OAUTHBEARER *\nS: +OK"},
+        {POP3AuthOAuth, "t", "SASL XOAUTH2",
+         "C: AUTH XOAUTH2 dXNlcj1qb2UBYXV0aD1CZWFyZXIgdAEB" + json + "C:\nS: -ERR"},
+        {POP3AuthOAuth, "t", "SASL OAUTHBEARER", "C: AUTH OAUTHBEARER *" + json + "C: AQ==\nS: -ERR"},
+        {POP3AuthOAuth, "t", "SASL PLAIN", ""},
+        {POP3AuthOAuth, t157, "SASL XOAUTH2", "C: AUTH XOAUTH2 dXNl*\nS: +OK"},
+        {POP3AuthOAuth, t158, "SASL XOAUTH2", "C: AUTH XOAUTH2\nS: +\nC: dXNl*\nS: +OK"},
+        {POP3AuthOAuth, t158, "SASL XOAUTH2", "C: AUTH XOAUTH2\nS: + e30=\nC: *\nS: -ERR"},
+        {POP3AuthOAuth, "t", "SASL XOAUTH2", "C: AUTH XOAUTH2 *\nS: + not*base64\nC: *\nS: -ERR"},
+        {POP3AuthOAuth, "t", "SASL XOAUTH2", "C: AUTH XOAUTH2 *" + json + "C:" + json + "C: *\nS: -ERR"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sasl + " | " + c.exchange);
+        ScriptedPop3Server server("S: +OK hi <1@h>\nC: CAPA\nS: +OK\nS: " + c.sasl + "\nS: .\n" + c.exchange +
+                                  "\n");
+        {
+            TPOP3Send pop;
+            Aim(pop, server);
+            pop.AuthType = c.type, pop.Password = c.token;
+            EXPECT_EQ(pop.OpenSession(), c.exchange.ends_with("+OK"));
+        }
+        ExpectServerDone(server);
+    }
+}
+
+TEST(Sasl, OAuthBearerMessageAsInRfc7628) {
+    EXPECT_EQ(SaslInitialResponse(SM_OAuthBearer, "user@example.com",
+                                  "vF9dft4qmTc2Nvb3RlckBhbHRhdmlzdGEuY29tCg==", "server.example.com", "143"),
+              "n,a=user@example.com,\1host=server.example.com\1port=143\1auth=Bearer "
+              "vF9dft4qmTc2Nvb3RlckBhbHRhdmlzdGEuY29tCg==\1\1");
+}
+
 // The pipelined TOP walk: replies handed over strictly in order, each read as FetchTop reads it; after an
 // early stop the replies still in flight are read and dropped, so that QUIT gets its own reply. The server
 // takes every command of a window before it answers, so they were in flight together.
