@@ -48,7 +48,7 @@ _maildig()
     fi
 
     if [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W '-a --action -c --config -d -f --from -h --help -l --login -m --maxsize
+        COMPREPLY=($(compgen -W '-a --action -c --config -d -f --from -h --help -l --login -m --maxsize --oauth
             --passcmd -r --range -s --subject -t --to -v --verbose --verify --verify-ca --version -w --write' \
             -- "$cur"))
     fi

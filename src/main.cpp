@@ -17,7 +17,8 @@ namespace {
 // The mailbox actions: log in, list the UIDs, run find, view or delete, and end the session with QUIT.
 // A failure ends the run without QUIT, so a failed run never commits a deletion.
 TOutcome runMailboxAction(const TParams& params) {
-    TLogin login{params.host, params.user, params.pass, params.port, params.verify, params.verifyCA};
+    TLogin login{params.host,   params.user,     params.pass, params.port,
+                 params.verify, params.verifyCA, params.oauth};
     // Everything that can fail before the server is reached does so before the password is asked for.
     TOutcome outcome = checkVerifySettings(login);
     if (outcome.Ok() && !params.passCmd.empty()) outcome = readPasswordCommand(params.passCmd, login.Pass);

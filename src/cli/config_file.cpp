@@ -70,8 +70,10 @@ bool readFile(const std::string& fname, std::size_t limit, std::string& data) {
 } // namespace
 
 TOutcome writeConfig(const TParams& params) {
+    // A token lives an hour and comes from --passcmd: it is never stored.
     const std::string data = str_rot47(params.host) + "\r\n" + str_rot47(params.user) + "\r\n" +
-                             str_rot47(params.pass) + "\r\n" + str_from_int(params.port) + "\r\n";
+                             str_rot47(params.oauth ? "" : params.pass) + "\r\n" + str_from_int(params.port) +
+                             "\r\n";
     if (!replaceFile(params.writeFname, data)) return {19, params.writeFname};
     return {};
 }

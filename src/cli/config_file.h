@@ -8,7 +8,7 @@
 namespace maildig {
 
 // Writes host, user, pass and port of params to params.writeFname (mode 0600, replacing any old file only
-// once the new one is complete); fails with 19.
+// once the new one is complete; with oauth the password field stays empty); fails with 19.
 TOutcome writeConfig(const TParams& params);
 
 // Replaces host, user, pass and port of params with the contents of params.configFname; fails with 18 when

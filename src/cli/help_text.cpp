@@ -19,6 +19,7 @@ maildig {<searchstr>|<uid>}
     -h | --help
     -l | --login   <host>,<user>,<pass>[,<port>]
     -m | --maxsize <kb>
+         --oauth   Password is an OAuth2 access token (SASL)
          --passcmd <command>  Password: first line the command prints
     -r | --range   {first | all}
     -s | --subject <str>
@@ -87,7 +88,9 @@ void printParams(const TParams& params) {
     line("  configFname:             ", params.configFname);
     line("  host:                    ", params.host);
     line("  user:                    ", params.user);
-    line("  pass:                    ", params.pass);
+    // A token is a password too, but never shown: only its length.
+    line("  pass:                    ",
+         params.oauth ? "(a token of " + std::to_string(params.pass.size()) + " bytes)" : params.pass);
     line("  port:                    ", std::to_string(params.port));
     line("  action:                  ", actionName(params.action));
     line("  fromaddr:                ", params.fromaddr);
@@ -101,6 +104,7 @@ void printParams(const TParams& params) {
     if (params.verify) line("  verify:                  ", "TRUE");
     if (!params.verifyCA.empty()) line("  verifyCA:                ", params.verifyCA);
     if (!params.passCmd.empty()) line("  passCmd:                 ", "(set)");
+    if (params.oauth) line("  oauth:                   ", "TRUE");
     dump += "\n";
     writeOut(stderr, dump);
 }

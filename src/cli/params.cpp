@@ -14,7 +14,7 @@ namespace maildig {
 namespace {
 
 // Values getopt_long returns for the long options without a short form.
-enum : int { opt_version = 256, opt_verbose, opt_uid, opt_verify, opt_verify_ca, opt_passcmd };
+enum : int { opt_version = 256, opt_verbose, opt_uid, opt_verify, opt_verify_ca, opt_passcmd, opt_oauth };
 
 // The leading "-" hands every positional word back in order (as code 1), so that options and words may be
 // mixed even when POSIXLY_CORRECT is set in the environment.
@@ -38,6 +38,7 @@ const option longOptions[] = {
     {"verify", no_argument, nullptr, opt_verify},
     {"verify-ca", required_argument, nullptr, opt_verify_ca},
     {"passcmd", required_argument, nullptr, opt_passcmd},
+    {"oauth", no_argument, nullptr, opt_oauth},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -99,6 +100,9 @@ TOutcome applyOption(int opt, const std::string& arg, TParams& params) {
     case opt_passcmd:
         if (str_trim(arg).empty()) return {2};
         params.passCmd = arg;
+        break;
+    case opt_oauth:
+        params.oauth = true;
         break;
     case '?':
     case ':':

@@ -8,6 +8,7 @@
 
 #include "mime/charset/control_escape.h"
 #include "net/ssl_openssl.h"
+#include "pop3/sasl.h"
 #include "strutil/strutil.h"
 
 namespace maildig {
@@ -41,6 +42,29 @@ std::string tlsProblemText(TPOP3Send& pop) {
     return {};
 }
 
+// The --verbose line of a SASL login: the mechanism that logged in, the server's reason for a refusal (its
+// challenge decoded, control characters escaped like every server text), or that no mechanism could be used.
+void printSaslOutcome(const TPOP3Send& pop, bool loggedIn) {
+    const std::string auth = std::string("AUTH ") + SaslMechName(pop.SaslMechanism());
+    const std::string& challenge = pop.SaslChallenge();
+    std::string line, reason;
+    if (pop.NoSaslMechanism())
+        line = "No AUTH sent: the server's SASL capability lists neither OAUTHBEARER nor XOAUTH2.";
+    else if (pop.SaslMechanism() == SM_None)
+        return;
+    else if (loggedIn)
+        line = "Logged in with " + auth + ".";
+    else if (challenge.empty())
+        line = auth + " refused.";
+    else if (DecodeSaslChallenge(challenge, reason))
+        line = auth + " refused: " + EscapeControlChars(reason, SystemCharset());
+    else
+        line = auth + " refused with a challenge that is not base64: " +
+               EscapeControlChars(challenge, SystemCharset());
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
 } // namespace
 
 TOutcome checkVerifySettings(const TLogin& login) {
@@ -58,7 +82,7 @@ TOutcome openMailbox(TMailbox& box, const TLogin& login, bool verbose, std::size
     pop.UserName = login.User;
     pop.Password = login.Pass;
     pop.TargetPort = str_from_int(login.Port);
-    pop.AuthType = POP3AuthAll;
+    pop.AuthType = login.OAuth ? POP3AuthOAuth : POP3AuthAll;
     // Port 110 starts in plain text and upgrades with STLS when offered; every other port speaks TLS from the
     // first byte.
     pop.AutoTLS = login.Port == 110;
@@ -71,7 +95,9 @@ TOutcome openMailbox(TMailbox& box, const TLogin& login, bool verbose, std::size
         tls.SNIHost = IsIpLiteral(login.Host) ? "" : login.Host;
         pop.RequireTls = true;
     }
-    if (!pop.OpenSession()) {
+    const bool open = pop.OpenSession();
+    if (verbose) printSaslOutcome(pop, open);
+    if (!open) {
         if (login.Verify)
             if (std::string why = tlsProblemText(pop); !why.empty()) return tlsFailure(why);
         return {10};

@@ -51,6 +51,8 @@ struct TLogin {
     // login command goes out before the STLS upgrade.
     bool Verify = false;
     std::string VerifyCA;
+    // Pass is an OAuth2 access token, sent with SASL OAUTHBEARER or XOAUTH2 (never with USER/PASS or APOP).
+    bool OAuth = false;
 };
 
 // What can be known of the verification settings before any connection: with Verify, TLS must be available
@@ -59,7 +61,9 @@ TOutcome checkVerifySettings(const TLogin& login);
 
 // Connects and logs in, then checks that the server lists UIDL and TOP. Fails with 10, 11 or 15; with
 // Verify, a server that fails the certificate check or cannot be spoken to over TLS fails with 9 and the
-// reason on a line of its own, before any login command went out. When the
+// reason on a line of its own, before any login command went out. With verbose, a SASL login adds a line:
+// its mechanism, the server's reason for refusing it, or that the server listed no mechanism for the token.
+// When the
 // capabilities before the login list PIPELINING, CAPA and UIDL go out together after the login, followed by
 // "TOP n topLines" for n = 1 to prefetch: a fresh session numbers its messages from 1, so the first heads
 // of a walk can be on their way before the listing has arrived (the walk takes only those the listing

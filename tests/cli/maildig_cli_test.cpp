@@ -102,6 +102,7 @@ const char* const helpLines[] = {
     "    -h | --help",
     "    -l | --login   <host>,<user>,<pass>[,<port>]",
     "    -m | --maxsize <kb>",
+    "         --oauth   Password is an OAuth2 access token (SASL)",
     "         --passcmd <command>  Password: first line the command prints",
     "    -r | --range   {first | all}",
     "    -s | --subject <str>",
@@ -386,6 +387,9 @@ TEST(MaildigConfig, WriteNeverRunsThePasswordCommand) {
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(readBytes(cfg), "9\r\nF\r\n\r\n995\r\n");
     EXPECT_FALSE(fs::exists(cfg.string() + ".ran"));
+    // Nor a token: with --oauth the password field stays empty.
+    EXPECT_EQ(runMaildig({"-l", "h,u,tok,995", "--oauth", "-w", cfg.string()}).exitCode, 0);
+    EXPECT_EQ(readBytes(cfg), "9\r\nF\r\n\r\n995\r\n");
 }
 
 TEST(MaildigConfig, FailedWriteLeavesNoFileBehind) {

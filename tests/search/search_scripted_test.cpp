@@ -291,6 +291,21 @@ TEST(ScriptedLogin, PlainTextServerOnAnotherPortFailsTheTlsStart) {
     }
 }
 
+// --oauth --verbose: the server's reason for refusing the token is shown, control characters escaped.
+TEST(ScriptedLogin, RefusedTokenReasonIsEscaped) {
+    REQUIRE_PORT_110();
+    Pop3Script script = Pop3Script::Parse("S: +OK ready\nC: CAPA\nS: +OK\nS: SASL XOAUTH2\nS: .\n");
+    append(script, transcript("oauth_refused_with_controls.txt"));
+    ScriptedPop3Server server(script, at("127.0.0.123"));
+    const RunResult r = runMaildig({"--oauth", "--verbose", "-l", "127.0.0.123,tester,token", "x"});
+    EXPECT_NE(r.err.find(
+                  "\nAUTH XOAUTH2 refused: {\"status\":\"invalid_token\",\"x\":\"\\x1b]0;t\\x07\"}\n\nLogin"),
+              std::string::npos)
+        << r.err;
+    EXPECT_TRUE(r.exitCode == 10 && server.WaitDone() && server.Ok())
+        << ::testing::PrintToString(server.Errors());
+}
+
 // What a terminal shows after bytes were written to it: carriage returns go back to the left margin, later
 // characters overwrite earlier ones, trailing blanks are invisible.
 std::string screenOf(const std::string& bytes) {
