@@ -3,7 +3,7 @@
 
   dovecot_instance.py start --dir DIR --address 127.0.0.x --user U --password P --mbox FILE
                             [--plain-port 110] [--tls-port 995] [--stls yes|no] [--apop yes|no]
-                            [--cert PEM --key PEM]
+                            [--cert PEM --key PEM] [--oauth MECHANISMS --token T ...]
   dovecot_instance.py stop --dir DIR
 
 start writes the instance's configuration, certificate, mail store, logs and pid file under DIR (created if
@@ -21,6 +21,10 @@ in the greeting and accepts APOP logins. Failed logins are answered at once (no 
 end with sni=<...>: the server name the client sent in its TLS handshake. Binding ports below 1024
 needs root; Dovecot runs as root here and its mail processes as the user nobody.
 
+--oauth "oauthbearer xoauth2" (or either alone) offers those SASL mechanisms for OAuth2 access tokens, checked by
+Dovecot at a token introspection endpoint (RFC 7662, POST) that start serves on a free port of the same address
+until stop: every --token is active for the user, any other token is not.
+
 Dovecot's unprivileged processes must reach the files: when some folder above DIR is not searchable by all
 users (a private home folder), the instance lives in /tmp/maildig-dovecot-<hash of DIR> instead, and DIR holds
 links to its dovecot.log and mail store.
@@ -31,6 +35,8 @@ the key; an instance that lived under /tmp is removed entirely, with DIR's links
 """
 
 import argparse
+import http.server
+import json
 import os
 import hashlib
 import pwd
@@ -41,6 +47,7 @@ import socket
 import subprocess
 import sys
 import time
+import urllib.parse
 
 MAIL_USER = "nobody"
 START_TIMEOUT = 20.0
@@ -56,9 +63,9 @@ def fail(message, log_dir=None):
     sys.exit(1)
 
 
-def read_pid(directory):
+def read_pid(directory, name=os.path.join("run", "master.pid")):
     try:
-        with open(os.path.join(directory, "run", "master.pid")) as f:
+        with open(os.path.join(directory, name)) as f:
             return int(f.read().split()[0])
     except (OSError, ValueError, IndexError):
         return None
@@ -114,25 +121,26 @@ def stop(directory):
     if not os.path.isdir(directory):
         return
     home = instance_home(directory)
-    pid = read_pid(home)
-    if pid is not None and alive(pid) and is_master(pid, home):
-        os.kill(pid, signal.SIGTERM)
-        deadline = time.time() + 10
-        while time.time() < deadline and alive(pid):
-            time.sleep(0.05)
-        if alive(pid):
-            os.kill(pid, signal.SIGKILL)
+    for pid, marks in ((read_pid(home), [os.path.join(home, "dovecot.conf")]),
+                       (read_pid(home, "introspect.pid"), ["introspect", home])):
+        if pid is not None and alive(pid) and runs_with(pid, marks):
+            os.kill(pid, signal.SIGTERM)
+            deadline = time.time() + 10
+            while time.time() < deadline and alive(pid):
+                time.sleep(0.05)
+            if alive(pid):
+                os.kill(pid, signal.SIGKILL)
     remove_instance(directory, home)
 
 
-def is_master(pid, home):
-    """Whether pid really is the master of the instance living in home."""
+def runs_with(pid, marks):
+    """Whether pid really is a process of this instance: every one of marks is an argument of its command line."""
     try:
         with open("/proc/%d/cmdline" % pid, "rb") as f:
             cmdline = f.read().split(b"\0")
     except OSError:
         return False
-    return os.path.join(home, "dovecot.conf").encode() in cmdline
+    return all(mark.encode() in cmdline for mark in marks)
 
 
 def remove_instance(directory, home):
@@ -148,7 +156,7 @@ def remove_instance(directory, home):
         return
     for name in ("run", "state", "mail"):
         shutil.rmtree(os.path.join(home, name), ignore_errors=True)
-    for name in ("passwd", "key.pem"):
+    for name in ("passwd", "key.pem", "introspect.pid"):
         path = os.path.join(home, name)
         if os.path.exists(path):
             os.remove(path)
@@ -172,6 +180,12 @@ def dovecot_version(dovecot):
     return int(match.group(1)), int(match.group(2))
 
 
+# How Dovecot checks an OAuth2 token at the introspection endpoint {url}: 2.3 through an oauth2 passdb for the
+# token mechanisms, with these settings in a file of its own; 2.4 with them in the main configuration, each
+# prefixed with oauth2_ (its token mechanisms use no passdb).
+OAUTH2_SETTINGS = ("introspection_mode = post", "introspection_url = {url}", "username_attribute = username",
+                   "active_attribute = active", "active_value = true")
+
 # The settings that Dovecot 2.3 and 2.4 spell differently (2.4 renamed them, reshaped the password and user
 # databases and replaced the one-letter %u variables); the rest of the configuration is the same for both.
 # Placeholders: {d} the instance folder, {uid}/{gid} the mail user's.
@@ -186,6 +200,7 @@ SYNTAX = {
                      "session=<%{{session}}> sni=<%{{local_name}}>",
         "passdb": "passdb {{\n  driver = passwd-file\n  args = scheme=PLAIN username_format=%u {d}/passwd\n}}",
         "userdb": "userdb {{\n  driver = static\n  args = uid={uid} gid={gid} home={d}/mail/%u\n}}",
+        "oauth2": "passdb {{\n  driver = oauth2\n  mechanisms = {oauth}\n  args = {d}/oauth2.conf.ext\n}}",
     },
     (2, 4): {
         "version": "dovecot_config_version = 2.4.0\ndovecot_storage_version = 2.4.0",
@@ -199,6 +214,7 @@ SYNTAX = {
         "passdb": "passdb passwd-file {{\n  passwd_file_path = {d}/passwd\n  default_password_scheme = PLAIN\n}}",
         "userdb": "userdb static {{\n  fields {{\n    uid = {uid}\n    gid = {gid}\n"
                   "    home = {d}/mail/%{{user}}\n  }}\n}}",
+        "oauth2": "\n".join("oauth2_" + setting for setting in OAUTH2_SETTINGS),
     },
 }
 
@@ -210,16 +226,21 @@ def syntax_for(version):
     return SYNTAX[(2, 3)] if version < (2, 4) else SYNTAX[(2, 4)]
 
 
-def write_config(args, d, version):
+def write_config(args, d, version, url):
     nobody = pwd.getpwnam(MAIL_USER)
     # The listeners take their address from `listen`; port 0 leaves one out.
     listeners = ["  inet_listener pop3 {\n    port = %d\n  }" % args.plain_port,
                  "  inet_listener pop3s {\n    port = %d%s\n  }"
                  % (args.tls_port, "\n    ssl = yes" if args.tls_port else "")]
     tls = args.stls == "yes"
-    mechanisms = "plain apop" if args.apop == "yes" else "plain"
-    syntax = {key: value.format(d=d, uid=nobody.pw_uid, gid=nobody.pw_gid)
+    mechanisms = " ".join(["plain"] + ["apop"] * (args.apop == "yes") + [args.oauth] * bool(args.oauth))
+    syntax = {key: value.format(d=d, uid=nobody.pw_uid, gid=nobody.pw_gid, url=url, oauth=args.oauth)
               for key, value in syntax_for(version).items()}
+    if not args.oauth:
+        syntax["oauth2"] = ""
+    elif version < (2, 4):
+        with open(os.path.join(d, "oauth2.conf.ext"), "w") as f:
+            f.write("\n".join(OAUTH2_SETTINGS).format(url=url) + "\n")
     conf = """{version}
 # Private POP3 instance written by tools/dovecot_instance.py for Dovecot {major}.{minor}; everything lives under
 # this folder.
@@ -249,6 +270,7 @@ mail_fsync = never
 {uidl}
 # A message that carries an X-UIDL header keeps that UID (test and demo mailboxes name their messages so).
 pop3_reuse_xuidl = yes
+{oauth2}
 {passdb}
 {userdb}
 service pop3-login {{
@@ -280,7 +302,8 @@ service anvil {{
 """.format(version=syntax["version"], major=version[0], minor=version[1], name=os.path.basename(d), d=d,
            address=args.address, ssl="yes" if tls else "no", sslfiles=syntax["ssl_files"] if tls else "",
            cleartext=syntax["cleartext"], mechanisms=mechanisms, uid=nobody.pw_uid, mail=syntax["mail"],
-           uidl=syntax["uidl"], login_log=syntax["login_log"], passdb=syntax["passdb"], userdb=syntax["userdb"],
+           uidl=syntax["uidl"], login_log=syntax["login_log"], oauth2=syntax["oauth2"], passdb=syntax["passdb"],
+           userdb=syntax["userdb"],
            listeners="\n".join(listeners))
     with open(os.path.join(d, "dovecot.conf"), "w") as f:
         f.write(conf.lstrip("\n"))
@@ -347,7 +370,7 @@ def start(args):
                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
         if made.returncode != 0:
             fail("openssl could not make the certificate: " + made.stderr)
-    write_config(args, d, dovecot_version(dovecot))
+    write_config(args, d, dovecot_version(dovecot), start_introspection(d, args) if args.oauth else "")
     # The daemon keeps the start-up streams open, so they go to a file rather than a pipe.
     with open(os.path.join(d, "start.out"), "w+") as out:
         run = subprocess.run([dovecot, "-c", os.path.join(d, "dovecot.conf")],
@@ -368,6 +391,43 @@ def start(args):
     fail("dovecot does not accept connections on %s port(s) %s" % (args.address, ports), d)
 
 
+def start_introspection(d, args):
+    """Starts the instance's token introspection endpoint (the command introspect, detached, its pid in
+    DIR/introspect.pid) on a free port of the instance's address; returns its URL."""
+    listener = socket.create_server((args.address, 0))
+    tokens = [word for token in args.token for word in ("--token", token)]
+    with open(os.path.join(d, "introspect.log"), "w") as log:
+        child = subprocess.Popen([sys.executable, os.path.abspath(__file__), "introspect", "--dir", d, "--fd",
+                                  str(listener.fileno()), "--user", args.user] + tokens,
+                                 pass_fds=[listener.fileno()], stdin=subprocess.DEVNULL, stdout=log,
+                                 stderr=subprocess.STDOUT, start_new_session=True)
+    with open(os.path.join(d, "introspect.pid"), "w") as f:
+        f.write("%d\n" % child.pid)
+    url = "http://%s:%d/" % listener.getsockname()
+    listener.close()
+    return url
+
+
+def introspect(args):
+    """Answers token introspection requests (POST token=...) on the listening socket --fd until ended: active
+    for the user when the token is one of --token, not active otherwise."""
+    class Handler(http.server.BaseHTTPRequestHandler):
+        def do_POST(self):
+            size = min(int(self.headers.get("Content-Length") or 0), 1 << 20)
+            form = urllib.parse.parse_qs(self.rfile.read(size).decode("ascii", "replace"))
+            body = json.dumps({"active": form.get("token", [""])[0] in args.token, "username": args.user})
+            self.send_response(200)
+            self.send_header("Content-Type", "application/json")
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body.encode())
+
+    server = http.server.HTTPServer(("", 0), Handler, bind_and_activate=False)
+    server.socket.close()
+    server.socket = socket.socket(fileno=args.fd)
+    server.serve_forever()
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0],
                                      epilog=__doc__.split("\n\n", 1)[1],
@@ -385,6 +445,13 @@ def main():
     s.add_argument("--mbox", required=True, help="mbox file copied in as the user's INBOX")
     s.add_argument("--cert", help="PEM certificate chain to serve instead of a self-signed one (needs --key)")
     s.add_argument("--key", help="PEM private key of --cert")
+    s.add_argument("--oauth", default="", help="SASL mechanisms for OAuth2 tokens: oauthbearer, xoauth2 or both")
+    s.add_argument("--token", action="append", default=[], help="an OAuth2 access token active for the user")
+    i = sub.add_parser("introspect", help="(run by start) the token introspection endpoint")
+    i.add_argument("--dir", required=True)
+    i.add_argument("--fd", type=int, required=True)
+    i.add_argument("--user", required=True)
+    i.add_argument("--token", action="append", default=[])
     t = sub.add_parser("stop", help="stop the instance started from DIR")
     t.add_argument("--dir", required=True)
     args = parser.parse_args()
@@ -392,6 +459,8 @@ def main():
         if not args.address.startswith("127."):
             fail("only loopback addresses (127.0.0.0/8) are allowed")
         start(args)
+    elif args.command == "introspect":
+        introspect(args)
     else:
         stop(os.path.abspath(args.dir))
 

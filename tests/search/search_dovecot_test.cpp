@@ -81,6 +81,8 @@ for c in "good 30 DNS:mail.example.com,IP:127.0.0.61" "expired -1 DNS:mail2.exam
   openssl x509 -req -in $1.csr -CA ca.pem -CAkey ca.key -days $2 -copy_extensions copyall -out $1.pem
 done)";
 
+const std::string kLongToken = "eyJ" + std::string(1800, 'A') + ".x-y_z~w+v/u=";
+
 // The servers of the suite, started once, the last three with certificates of a private CA (for
 // mail.example.com and 127.0.0.61; expired) and of their own.
 class Servers : public ::testing::Environment {
@@ -103,12 +105,19 @@ class Servers : public ::testing::Environment {
             o.cert = kCerts + name + ".pem", o.key = kCerts + name + ".key";
             verified.push_back(start(o));
         }
+        // Dovecot's own OAuth2 token mechanisms, both listed and XOAUTH2 alone; active: a short token and one
+        // of the size Microsoft's have, far too long for the AUTH command line.
+        for (const char* mechanisms : {"oauthbearer xoauth2", "xoauth2"}) {
+            DovecotOptions o = instance("", 995, true, false, "search/mailbox.mbox");
+            o.address = "127.0.0." + std::to_string(121 + oauth.size());
+            o.oauth = mechanisms, o.tokens = {"token-1", kLongToken};
+            oauth.push_back(start(o));
+        }
     }
     void TearDown() override {
-        // An instance takes about a second to stop: all at once.
+        // An instance takes about a second to stop: all at once (those that were started).
         std::vector<std::thread> stopping;
-        for (DovecotInstance* s :
-             {plain.get(), stls.get(), apop.get(), verified[0].get(), verified[1].get(), verified[2].get()})
+        for (DovecotInstance* s : all)
             stopping.emplace_back([s] { s->Stop(); });
         for (std::thread& t : stopping)
             t.join();
@@ -117,13 +126,15 @@ class Servers : public ::testing::Environment {
     std::unique_ptr<DovecotInstance> start(DovecotOptions options) {
         auto instance = std::make_unique<DovecotInstance>(options);
         if (!instance->Start()) failure += options.address + ": " + instance->Error() + "\n";
+        all.push_back(instance.get());
         return instance;
     }
 
     std::string unavailable;
     std::string failure;
     std::unique_ptr<DovecotInstance> plain, stls, apop;
-    std::vector<std::unique_ptr<DovecotInstance>> verified;
+    std::vector<std::unique_ptr<DovecotInstance>> verified, oauth;
+    std::vector<DovecotInstance*> all;
 };
 
 Servers* servers = nullptr;
@@ -399,6 +410,32 @@ TEST_F(FindOverDovecot, VerifyDecidesWhetherThePasswordGoesOut) {
         std::regex_search(log, sni, std::regex("sni=<([^>]*)>"));
         EXPECT_EQ(method.str(1) + " " + sni.str(1), c.method + " " + c.sni) << c.login << log;
     }
+}
+
+// --oauth: OAUTHBEARER where listed, else XOAUTH2, else no AUTH; over TLS and STLS an active token opens the
+// mailbox, any other is refused with the server's reason under --verbose; the token is never printed.
+TEST_F(FindOverDovecot, OAuthTokens) {
+    const std::string found = "0msg-invoice\n",
+                      none = "No AUTH sent: the server's SASL capability lists neither";
+    for (const auto& [address, mech] : {std::pair{"127.0.0.121,tester,", "OAUTHBEARER"},
+                                        {"127.0.0.122,tester,", "XOAUTH2"},
+                                        {"127.0.0.52,tester,", ""}})
+        for (const std::string& token : {std::string("token-1"), kLongToken, std::string("expired-1")})
+            for (const char* port : {",995", ",110"}) {
+                const RunResult r =
+                    runMaildig({"--oauth", "--verbose", "-l", address + token + port, "invoice"});
+                const std::string auth = "AUTH " + std::string(mech),
+                                  code = token == "expired-1" || !*mech ? "10" : found;
+                EXPECT_EQ(std::to_string(r.exitCode) + r.out, code) << address << port;
+                const std::string line = !*mech          ? none
+                                         : code == found ? "Logged in with " + auth + ".\n"
+                                                         : auth + " refused: {\"status\":";
+                EXPECT_NE(r.err.find("\nOpening mailbox...\n" + line), std::string::npos) << r.err;
+                EXPECT_EQ(r.err.find(token), std::string::npos) << r.err;
+            }
+    EXPECT_EQ(
+        runMaildig({"--oauth", "-l", "127.0.0.121,tester,,995", "--passcmd=echo token-1", "invoice"}).out,
+        "msg-invoice\n");
 }
 
 TEST_F(FindOverDovecot, EmptyMailboxFindsNothing) {

@@ -68,6 +68,9 @@ bool DovecotInstance::Start() {
                                      "--password",   options_.password,
                                      "--mbox",       options_.mbox};
     if (!options_.cert.empty()) args.insert(args.end(), {"--cert", options_.cert, "--key", options_.key});
+    if (!options_.oauth.empty()) args.insert(args.end(), {"--oauth", options_.oauth});
+    for (const std::string& token : options_.tokens)
+        args.insert(args.end(), {"--token", token});
     RunResult r = runProgram(python, args);
     running_ = r.exitCode == 0;
     if (!running_) {

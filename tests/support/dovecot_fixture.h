@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 struct DovecotOptions {
     std::string address = "127.0.0.2"; // the loopback address to listen on
@@ -15,7 +16,9 @@ struct DovecotOptions {
     std::string password = "secret";
     std::string mbox;      // mbox file; a relative name is taken from tests/data
     std::string cert, key; // PEM certificate chain and key to serve; empty: a self-signed one
-    std::string name;      // state folder name under the scratch folder; default from the address
+    std::string oauth;     // SASL mechanisms for OAuth2 tokens ("oauthbearer xoauth2", "xoauth2"), or none
+    std::vector<std::string> tokens; // the tokens an introspection endpoint of the instance finds active
+    std::string name;                // state folder name under the scratch folder; default from the address
 };
 
 class DovecotInstance {
