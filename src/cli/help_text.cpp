@@ -89,8 +89,9 @@ void printParams(const TParams& params) {
     line("  host:                    ", params.host);
     line("  user:                    ", params.user);
     // A token is a password too, but never shown: only its length.
-    line("  pass:                    ",
-         params.oauth ? "(a token of " + std::to_string(params.pass.size()) + " bytes)" : params.pass);
+    line("  pass:                    ", params.oauth && !params.pass.empty()
+                                            ? "(a token of " + std::to_string(params.pass.size()) + " bytes)"
+                                            : params.pass);
     line("  port:                    ", std::to_string(params.port));
     line("  action:                  ", actionName(params.action));
     line("  fromaddr:                ", params.fromaddr);
