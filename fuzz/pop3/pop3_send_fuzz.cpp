@@ -1,5 +1,5 @@
-// Fuzz target: the server's side of a whole session (greeting, CAPA, USER/PASS, UIDL and TOP replies, in
-// that order) read by the real client over a loopback connection, the TOP reply then parsed as a message.
+// Fuzz target: the server's side of a whole session (greeting, CAPA, USER/PASS or SASL, UIDL and TOP replies,
+// in that order) read by the real client over a loopback connection, the TOP reply then parsed as a message.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "mime/mime_message.h"
@@ -66,7 +67,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         pop.TargetHost = "127.0.0.1";
         pop.TargetPort = port;
         pop.Timeout = 2000;
-        pop.AuthType = POP3AuthLogin;
+        // A script that names a token mechanism is played to a login with a token, so that SASL challenges
+        // are fuzzed too.
+        const std::string_view script(reinterpret_cast<const char*>(data), size);
+        pop.AuthType = script.find("OAUTH") != std::string_view::npos ? POP3AuthOAuth : POP3AuthLogin;
         pop.UserName = "user";
         pop.Password = "pass";
         if (pop.OpenSession() && pop.QueryCapabilities()) {
