@@ -393,9 +393,8 @@ TEST_F(Pop3Client, AuthTypeLimitsTheLoginMethods) {
     }
 }
 
-// The SASL login: the mechanism the capabilities choose (never APOP or USER for a token), the initial
-// response on the command line only within 255 octets (157 bytes of token make 255 with CR LF, 158 make 259),
-// a refused token's challenge answered as its mechanism says, every other challenge cancelled.
+// SASL: the mechanism the capabilities choose, the initial response inline only within 255 octets (a token of
+// 157 bytes makes 255 with CR LF, 158 make 259), a refused token's challenge answered, any other cancelled.
 TEST_F(Pop3Client, SaslLoginChoosesAndSpeaksTheMechanism) {
     const std::string json = "\nS: + eyJzdGF0dXMiOiI0MDEifQ==\n", t157(157, 't'), t158(158, 't');
     const struct {

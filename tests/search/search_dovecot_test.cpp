@@ -105,8 +105,7 @@ class Servers : public ::testing::Environment {
             o.cert = kCerts + name + ".pem", o.key = kCerts + name + ".key";
             verified.push_back(start(o));
         }
-        // Dovecot's own OAuth2 token mechanisms, both listed and XOAUTH2 alone; active: a short token and one
-        // of the size Microsoft's have, far too long for the AUTH command line.
+        // Dovecot's token mechanisms, both and XOAUTH2 alone; kLongToken is the size of Microsoft's tokens.
         for (const char* mechanisms : {"oauthbearer xoauth2", "xoauth2"}) {
             DovecotOptions o = instance("", 995, true, false, "search/mailbox.mbox");
             o.address = "127.0.0." + std::to_string(121 + oauth.size());
