@@ -14,7 +14,7 @@ namespace maildig {
 namespace {
 
 // Values getopt_long returns for the long options without a short form.
-enum : int { opt_version = 256, opt_verbose, opt_uid };
+enum : int { opt_version = 256, opt_verbose, opt_uid, opt_keep_heads };
 
 // The leading "-" hands every positional word back in order (as code 1), so that options and words may be
 // mixed even when POSIXLY_CORRECT is set in the environment.
@@ -22,13 +22,21 @@ constexpr const char* shortOptions = "-hc:l:a:f:t:s:u:r:w:dvm:";
 constexpr int positionalWord = 1;
 
 const option longOptions[] = {
-    {"help", no_argument, nullptr, 'h'},          {"version", no_argument, nullptr, opt_version},
-    {"config", required_argument, nullptr, 'c'},  {"login", required_argument, nullptr, 'l'},
-    {"action", required_argument, nullptr, 'a'},  {"from", required_argument, nullptr, 'f'},
-    {"to", required_argument, nullptr, 't'},      {"subject", required_argument, nullptr, 's'},
-    {"uid", required_argument, nullptr, opt_uid}, {"range", required_argument, nullptr, 'r'},
-    {"write", required_argument, nullptr, 'w'},   {"verbose", no_argument, nullptr, opt_verbose},
-    {"maxsize", required_argument, nullptr, 'm'}, {nullptr, 0, nullptr, 0},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, opt_version},
+    {"config", required_argument, nullptr, 'c'},
+    {"login", required_argument, nullptr, 'l'},
+    {"action", required_argument, nullptr, 'a'},
+    {"from", required_argument, nullptr, 'f'},
+    {"to", required_argument, nullptr, 't'},
+    {"subject", required_argument, nullptr, 's'},
+    {"uid", required_argument, nullptr, opt_uid},
+    {"range", required_argument, nullptr, 'r'},
+    {"write", required_argument, nullptr, 'w'},
+    {"verbose", no_argument, nullptr, opt_verbose},
+    {"maxsize", required_argument, nullptr, 'm'},
+    {"keep-heads", no_argument, nullptr, opt_keep_heads},
+    {nullptr, 0, nullptr, 0},
 };
 
 TOutcome applyOption(int opt, const std::string& arg, TParams& params) {
@@ -69,6 +77,9 @@ TOutcome applyOption(int opt, const std::string& arg, TParams& params) {
         break;
     case opt_verbose:
         params.verbose = true;
+        break;
+    case opt_keep_heads:
+        params.keepHeads = true;
         break;
     case 'm':
         if (!str_is_integer(str_trim(arg))) return {14, arg};

@@ -28,6 +28,7 @@ struct TParams {
     std::string writeFname;
     bool verbose = false;
     int maxSize = 10;
+    bool keepHeads = false; // --keep-heads: keep the heads fetched, and take them from there
 };
 
 // Resets params to its defaults, reads the options and positional words of argv (argv is permuted), checks

@@ -91,7 +91,7 @@ std::string dump(const std::string& searchStr, const std::string& configFname, c
            std::to_string(maxSize) + "\n\n";
 }
 
-const char* const helpLines[59] = {
+const char* const helpLines[64] = {
     "",
     "maildig {<searchstr>|<uid>}",
     "    -a | --action  {find | view | delete}",
@@ -99,6 +99,7 @@ const char* const helpLines[59] = {
     "    -d             Same as --action delete",
     "    -f | --from    <str>",
     "    -h | --help",
+    "         --keep-heads Keep the heads fetched in ~/.cache/maildig",
     "    -l | --login   <host>,<user>,<pass>[,<port>]",
     "    -m | --maxsize <kb>",
     "    -r | --range   {first | all}",
@@ -125,6 +126,10 @@ const char* const helpLines[59] = {
     "",
     "--maxsize 10 is default and reads only the first 10K bytes of each message.",
     "This reduces time spent downloading messages with large attachments.",
+    "",
+    "--keep-heads keeps what is read of each message in a local cache",
+    "($XDG_CACHE_HOME/maildig, or ~/.cache/maildig), and later runs with",
+    "--keep-heads read it from there instead of the server.",
     "",
     "Typically --login must be supplied. --login and --write will create",
     "config file. Then --config can be used instead of --login.",
