@@ -50,6 +50,7 @@ _maildig()
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W '-a --action -c --config -d -f --from -h --help -l --login -m --maxsize
             -r --range -s --subject -t --to -v --verbose --version -w --write' -- "$cur"))
+        COMPREPLY+=($(compgen -W '--keep-heads' -- "$cur"))
     fi
 }
 complete -F _maildig maildig

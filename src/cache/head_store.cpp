@@ -89,7 +89,7 @@ std::unique_ptr<THeadStore> THeadStore::Open(const std::string& folder, std::str
     for (int attempt = 0;; ++attempt) {
         std::string why;
         const bool ok = store->Connect(why);
-        note = why;
+        if (!why.empty()) note = why; // the first attempt's, when the second makes a new file
         if (ok) return store;
         if (!store->setAside_ || attempt > 0) return nullptr;
         // Set aside: once more with a new file.

@@ -156,6 +156,22 @@ void THeadCache::Keep(std::size_t i, const TPOP3Reply& reply) {
 
 void THeadCache::Forget(std::string_view uid) {
     store_->Forget(uid);
+    // The messages after it in the noted listing move up one place, as in the server's next listing.
+    const std::string note = store_->MailboxNote();
+    std::string moved;
+    bool after = false;
+    for (std::size_t at = 0; at < note.size();) {
+        const std::size_t blank = note.find(' ', at), end = std::min(note.find('\n', at), note.size());
+        if (blank > end) break;
+        const std::string_view noted = std::string_view(note).substr(blank + 1, end - blank - 1);
+        if (noted == uid)
+            after = true;
+        else
+            moved.append(std::to_string(str_to_int(note.substr(at, blank - at)) - (after ? 1 : 0)))
+                .append(note, blank, end + 1 - blank);
+        at = end + 1;
+    }
+    if (after) store_->SetMailboxNote(moved);
 }
 
 void THeadCache::Report() const {
