@@ -1,5 +1,5 @@
-# bash completion for maildig: options, the values of --action and --range, file names for --config and
-# --write. Works with the bash-completion package and without it.
+# bash completion for maildig: options, the values of --action and --range, file names for --config,
+# --write and --verify-ca. Works with the bash-completion package and without it.
 
 _maildig()
 {
@@ -27,7 +27,7 @@ _maildig()
     case $prev in
         -a | --action) values=(find view delete) ;;
         -r | --range) values=(first all) ;;
-        -c | --config | -w | --write)
+        -c | --config | -w | --write | --verify-ca)
             if declare -F _filedir >/dev/null 2>&1; then
                 _filedir
             else
@@ -36,7 +36,7 @@ _maildig()
             fi
             return
             ;;
-        -l | --login | -f | --from | -t | --to | -s | --subject | -m | --maxsize)
+        -l | --login | -f | --from | -t | --to | -s | --subject | -m | --maxsize | --passcmd)
             # Free text: nothing to offer.
             COMPREPLY=()
             return
@@ -49,7 +49,8 @@ _maildig()
 
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W '-a --action -c --config -d -f --from -h --help -l --login -m --maxsize
-            -r --range -s --subject -t --to -v --verbose --version -w --write' -- "$cur"))
+            --passcmd -r --range -s --subject -t --to -v --verbose --verify --verify-ca --version -w --write' \
+            -- "$cur"))
         COMPREPLY+=($(compgen -W '--keep-heads' -- "$cur"))
     fi
 }

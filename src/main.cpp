@@ -2,6 +2,7 @@
 #include "cli/config_file.h"
 #include "cli/help_text.h"
 #include "cli/params.h"
+#include "cli/password_command.h"
 #include "cli/quit.h"
 #include "mime/basic/mail_dates.h"
 #include "net/ssl_openssl.h"
@@ -16,14 +17,18 @@ namespace {
 // The mailbox actions: log in, list the UIDs, run find, view or delete, and end the session with QUIT.
 // A failure ends the run without QUIT, so a failed run never commits a deletion.
 TOutcome runMailboxAction(const TParams& params) {
+    TLogin login{params.host, params.user, params.pass, params.port, params.verify, params.verifyCA};
+    // Everything that can fail before the server is reached does so before the password is asked for.
+    TOutcome outcome = checkVerifySettings(login);
+    if (outcome.Ok() && !params.passCmd.empty()) outcome = readPasswordCommand(params.passCmd, login.Pass);
+    if (!outcome.Ok()) return outcome;
     TMailbox box;
     if (params.keepHeads)
         box.Heads = THeadCache::Open(THeadStore::DefaultFolder(), params.host, params.port, params.user,
                                      fetchLines(params.maxSize), params.verbose);
     // A find walk starts with the first messages: their TOP commands may go out with the listing.
     const std::size_t prefetch = params.action == find_action ? TPOP3Send::kFirstWindow : 0;
-    TOutcome outcome = openMailbox(box, {params.host, params.user, params.pass, params.port}, params.verbose,
-                                   prefetch, fetchLines(params.maxSize));
+    outcome = openMailbox(box, login, params.verbose, prefetch, fetchLines(params.maxSize));
     if (outcome.Ok())
         outcome = getMessageList(box, params.verbose, params.action == find_action ? "" : params.SearchStr);
     if (!outcome.Ok()) return outcome;

@@ -3,6 +3,7 @@
 
   dovecot_instance.py start --dir DIR --address 127.0.0.x --user U --password P --mbox FILE
                             [--plain-port 110] [--tls-port 995] [--stls yes|no] [--apop yes|no]
+                            [--cert PEM --key PEM]
   dovecot_instance.py stop --dir DIR
 
 start writes the instance's configuration, certificate, mail store, logs and pid file under DIR (created if
@@ -13,9 +14,11 @@ error and exits 1. The system-wide configuration and service are never used or t
 written in the syntax of the installed Dovecot (`dovecot --version`): 2.3 or 2.4, which renamed many settings.
 
 Ports: --plain-port (default 110) listens in plain text and offers STLS unless --stls no; --tls-port (default 995)
-speaks TLS from the first byte with a self-signed certificate made at start. A port of 0 leaves that listener out.
+speaks TLS from the first byte with a self-signed certificate made at start (or the certificate chain and key of
+--cert and --key, copied in). A port of 0 leaves that listener out.
 TLS listeners need --stls yes (Dovecot offers STLS whenever TLS is configured). --apop yes puts an APOP time stamp
-in the greeting and accepts APOP logins. Failed logins are answered at once (no delay). Binding ports below 1024
+in the greeting and accepts APOP logins. Failed logins are answered at once (no delay). Login lines in the log
+end with sni=<...>: the server name the client sent in its TLS handshake. Binding ports below 1024
 needs root; Dovecot runs as root here and its mail processes as the user nobody.
 
 Dovecot's unprivileged processes must reach the files: when some folder above DIR is not searchable by all
@@ -179,6 +182,8 @@ SYNTAX = {
         "ssl_files": "ssl_cert = <{d}/cert.pem\nssl_key = <{d}/key.pem",
         "mail": "mail_location = mbox:{d}/mail/%u:INBOX={d}/mail/%u/inbox",
         "uidl": "pop3_uidl_format = %08Xu%08Xv",
+        "login_log": "login_log_format_elements = user=<%u> method=%m rip=%r lip=%l mpid=%e %c "
+                     "session=<%{{session}}> sni=<%{{local_name}}>",
         "passdb": "passdb {{\n  driver = passwd-file\n  args = scheme=PLAIN username_format=%u {d}/passwd\n}}",
         "userdb": "userdb {{\n  driver = static\n  args = uid={uid} gid={gid} home={d}/mail/%u\n}}",
     },
@@ -188,6 +193,9 @@ SYNTAX = {
         "ssl_files": "ssl_server_cert_file = {d}/cert.pem\nssl_server_key_file = {d}/key.pem",
         "mail": "mail_driver = mbox\nmail_path = {d}/mail/%{{user}}\nmail_inbox_path = {d}/mail/%{{user}}/inbox",
         "uidl": "pop3_uidl_format = %{{uid | hex(8)}}%{{uidvalidity | hex(8)}}",
+        "login_log": "login_log_format_elements = user=<%{{user}}> method=%{{mechanism}} rip=%{{remote_ip}} "
+                     "lip=%{{local_ip}} mpid=%{{mail_pid}} %{{secured}} session=<%{{session}}> "
+                     "sni=<%{{local_name}}>",
         "passdb": "passdb passwd-file {{\n  passwd_file_path = {d}/passwd\n  default_password_scheme = PLAIN\n}}",
         "userdb": "userdb static {{\n  fields {{\n    uid = {uid}\n    gid = {gid}\n"
                   "    home = {d}/mail/%{{user}}\n  }}\n}}",
@@ -227,6 +235,7 @@ ssl = {ssl}
 {cleartext}
 auth_mechanisms = {mechanisms}
 auth_failure_delay = 0
+{login_log}
 auth_cache_size = 0
 login_trusted_networks =
 default_login_user = dovenull
@@ -271,7 +280,7 @@ service anvil {{
 """.format(version=syntax["version"], major=version[0], minor=version[1], name=os.path.basename(d), d=d,
            address=args.address, ssl="yes" if tls else "no", sslfiles=syntax["ssl_files"] if tls else "",
            cleartext=syntax["cleartext"], mechanisms=mechanisms, uid=nobody.pw_uid, mail=syntax["mail"],
-           uidl=syntax["uidl"], passdb=syntax["passdb"], userdb=syntax["userdb"],
+           uidl=syntax["uidl"], login_log=syntax["login_log"], passdb=syntax["passdb"], userdb=syntax["userdb"],
            listeners="\n".join(listeners))
     with open(os.path.join(d, "dovecot.conf"), "w") as f:
         f.write(conf.lstrip("\n"))
@@ -289,6 +298,8 @@ def start(args):
         fail("--tls-port needs --stls yes (Dovecot offers STLS whenever TLS is configured); use --tls-port 0")
     if not args.plain_port and not args.tls_port:
         fail("no port to listen on")
+    if bool(args.cert) != bool(args.key):
+        fail("--cert and --key go together")
     dovecot = find_dovecot()
     if dovecot is None:
         fail("the dovecot program is not installed (tools/setup.sh installs it)")
@@ -325,7 +336,11 @@ def start(args):
         os.chown(root, nobody.pw_uid, nobody.pw_gid)
         for name in files:
             os.chown(os.path.join(root, name), nobody.pw_uid, nobody.pw_gid)
-    if args.stls == "yes":
+    if args.stls == "yes" and args.cert:
+        shutil.copyfile(args.cert, os.path.join(d, "cert.pem"))
+        shutil.copyfile(args.key, os.path.join(d, "key.pem"))
+        os.chmod(os.path.join(d, "key.pem"), 0o600)
+    elif args.stls == "yes":
         made = subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "30",
                                "-subj", "/CN=localhost", "-keyout", os.path.join(d, "key.pem"),
                                "-out", os.path.join(d, "cert.pem")],
@@ -368,6 +383,8 @@ def main():
     s.add_argument("--user", required=True, help="the one mailbox user")
     s.add_argument("--password", required=True, help="its password")
     s.add_argument("--mbox", required=True, help="mbox file copied in as the user's INBOX")
+    s.add_argument("--cert", help="PEM certificate chain to serve instead of a self-signed one (needs --key)")
+    s.add_argument("--key", help="PEM private key of --cert")
     t = sub.add_parser("stop", help="stop the instance started from DIR")
     t.add_argument("--dir", required=True)
     args = parser.parse_args()

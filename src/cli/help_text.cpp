@@ -20,11 +20,14 @@ maildig {<searchstr>|<uid>}
          --keep-heads Keep the heads fetched in ~/.cache/maildig
     -l | --login   <host>,<user>,<pass>[,<port>]
     -m | --maxsize <kb>
+         --passcmd <command>  Password: first line the command prints
     -r | --range   {first | all}
     -s | --subject <str>
     -t | --to      <str>
     -v             Same as --action view
          --verbose Enable debugging
+         --verify  Verify the server's certificate and name
+         --verify-ca <file>   Same, trusting the certificates in <file>
          --version 
     -w | --write   <fname>
 
@@ -99,6 +102,10 @@ void printParams(const TParams& params) {
     line("  writeFname:              ", params.writeFname);
     line("  verbose:                 ", params.verbose ? "TRUE" : "FALSE");
     line("  maxSize                  ", std::to_string(params.maxSize));
+    // The settings beyond the classic ones, each only when given (never the password command's output).
+    if (params.verify) line("  verify:                  ", "TRUE");
+    if (!params.verifyCA.empty()) line("  verifyCA:                ", params.verifyCA);
+    if (!params.passCmd.empty()) line("  passCmd:                 ", "(set)");
     dump += "\n";
     writeOut(stderr, dump);
 }

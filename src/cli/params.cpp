@@ -14,7 +14,7 @@ namespace maildig {
 namespace {
 
 // Values getopt_long returns for the long options without a short form.
-enum : int { opt_version = 256, opt_verbose, opt_uid, opt_keep_heads };
+enum : int { opt_version = 256, opt_verbose, opt_uid, opt_verify, opt_verify_ca, opt_passcmd, opt_keep_heads };
 
 // The leading "-" hands every positional word back in order (as code 1), so that options and words may be
 // mixed even when POSIXLY_CORRECT is set in the environment.
@@ -35,6 +35,9 @@ const option longOptions[] = {
     {"write", required_argument, nullptr, 'w'},
     {"verbose", no_argument, nullptr, opt_verbose},
     {"maxsize", required_argument, nullptr, 'm'},
+    {"verify", no_argument, nullptr, opt_verify},
+    {"verify-ca", required_argument, nullptr, opt_verify_ca},
+    {"passcmd", required_argument, nullptr, opt_passcmd},
     {"keep-heads", no_argument, nullptr, opt_keep_heads},
     {nullptr, 0, nullptr, 0},
 };
@@ -88,6 +91,19 @@ TOutcome applyOption(int opt, const std::string& arg, TParams& params) {
     case opt_uid:
         // Accepted with its value; it selects nothing.
         break;
+    case opt_verify:
+        params.verify = true;
+        break;
+    case opt_verify_ca:
+        // An empty file name would quietly mean the system's store: it is a missing argument.
+        if (str_trim(arg).empty()) return {2};
+        params.verify = true;
+        params.verifyCA = str_trim(arg);
+        break;
+    case opt_passcmd:
+        if (str_trim(arg).empty()) return {2};
+        params.passCmd = arg;
+        break;
     case '?':
     case ':':
         return {2};
@@ -100,7 +116,9 @@ TOutcome applyOption(int opt, const std::string& arg, TParams& params) {
 
 TOutcome checkParams(TParams& params) {
     if (params.action == help_action || params.action == version_action) return {};
-    const bool loginComplete = !params.host.empty() && !params.user.empty() && !params.pass.empty();
+    // With --passcmd the password comes from the command, so the login's may be empty.
+    const bool loginComplete =
+        !params.host.empty() && !params.user.empty() && (!params.pass.empty() || !params.passCmd.empty());
     if ((params.action == view_action || params.action == delete_action) && params.SearchStr.empty())
         return {7};
     if (!params.host.empty() && !params.configFname.empty()) return {8};

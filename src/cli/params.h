@@ -28,6 +28,10 @@ struct TParams {
     std::string writeFname;
     bool verbose = false;
     int maxSize = 10;
+    // Beyond the classic options, each only in effect when given.
+    bool verify = false;  // --verify, also set by --verify-ca
+    std::string verifyCA; // --verify-ca: trust this PEM file instead of the system's store
+    std::string passCmd;  // --passcmd: the password is the first line this shell command prints
     bool keepHeads = false; // --keep-heads: keep the heads fetched, and take them from there
 };
 

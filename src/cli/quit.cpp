@@ -19,7 +19,7 @@ constexpr const char* exitMessages[maxExitCode + 1] = {
     "Incorrect --action: %s",
     "You must specify a string or UID to find.",
     "You cannot specify --config and --login together",
-    "sslDoConnect failed. SSL problem.",
+    "sslDoConnect failed. SSL problem.%s",
     ("Login to mailbox failed. Check --login parameters.\nAlso use --verbose to verify parameters were "
      "parsed "
      "properly."),
@@ -36,6 +36,7 @@ constexpr const char* exitMessages[maxExitCode + 1] = {
     "File %s appears to be corrupted.",
     "--login parameters wrong. Use -h for help.",
     "Connection to the POP server was lost: %s",
+    "Password command failed.%s",
 };
 
 void writeErr(const std::string& s) {

@@ -7,7 +7,7 @@
 namespace maildig {
 
 // Highest code that quit knows; any other code is reported as code 3.
-constexpr int maxExitCode = 23;
+constexpr int maxExitCode = 24;
 
 // Writes an empty line, the message of code (with text where the code takes one), an empty line and, with
 // verbose, "  Exiting with exitcode set to N"; then ends the process with code. Never returns.

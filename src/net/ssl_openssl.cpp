@@ -3,10 +3,13 @@
 #include "net/ssl_openssl.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <memory>
@@ -14,6 +17,7 @@
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/ssl.h>
+#include <openssl/x509v3.h>
 #include <poll.h>
 #include <pthread.h>
 
@@ -47,6 +51,21 @@ struct OpenSslApi {
     decltype(&::OpenSSL_version) OpenSSL_version = nullptr;
     decltype(&::EVP_md5) EVP_md5 = nullptr;
     decltype(&::EVP_Digest) EVP_Digest = nullptr;
+    // optional: certificate verification (a handshake that asks for it fails without them)
+    decltype(&::SSL_CTX_set_default_verify_paths) SSL_CTX_set_default_verify_paths = nullptr;
+    decltype(&::SSL_CTX_load_verify_locations) SSL_CTX_load_verify_locations = nullptr;
+    decltype(&::SSL_get0_param) SSL_get0_param = nullptr;
+    decltype(&::SSL_get_verify_result) SSL_get_verify_result = nullptr;
+    decltype(&::X509_VERIFY_PARAM_set1_host) X509_VERIFY_PARAM_set1_host = nullptr;
+    decltype(&::X509_VERIFY_PARAM_set1_ip_asc) X509_VERIFY_PARAM_set1_ip_asc = nullptr;
+    decltype(&::X509_VERIFY_PARAM_set_hostflags) X509_VERIFY_PARAM_set_hostflags = nullptr;
+    decltype(&::X509_verify_cert_error_string) X509_verify_cert_error_string = nullptr;
+
+    bool CanVerify() const {
+        return SSL_CTX_set_default_verify_paths && SSL_CTX_load_verify_locations && SSL_get0_param &&
+               SSL_get_verify_result && X509_VERIFY_PARAM_set1_host && X509_VERIFY_PARAM_set1_ip_asc &&
+               X509_VERIFY_PARAM_set_hostflags && X509_verify_cert_error_string;
+    }
 };
 
 std::mutex g_lock; // serialises loading, unloading and the reads of the table below
@@ -177,6 +196,14 @@ bool LoadTlsLibraryFrom(const std::vector<std::string>& sslNames,
     Bind(g_cryptoLib, "OpenSSL_version", api.OpenSSL_version);
     Bind(g_cryptoLib, "EVP_md5", api.EVP_md5);
     Bind(g_cryptoLib, "EVP_Digest", api.EVP_Digest);
+    Bind(g_sslLib, "SSL_CTX_set_default_verify_paths", api.SSL_CTX_set_default_verify_paths);
+    Bind(g_sslLib, "SSL_CTX_load_verify_locations", api.SSL_CTX_load_verify_locations);
+    Bind(g_sslLib, "SSL_get0_param", api.SSL_get0_param);
+    Bind(g_sslLib, "SSL_get_verify_result", api.SSL_get_verify_result);
+    Bind(g_cryptoLib, "X509_VERIFY_PARAM_set1_host", api.X509_VERIFY_PARAM_set1_host);
+    Bind(g_cryptoLib, "X509_VERIFY_PARAM_set1_ip_asc", api.X509_VERIFY_PARAM_set1_ip_asc);
+    Bind(g_cryptoLib, "X509_VERIFY_PARAM_set_hostflags", api.X509_VERIFY_PARAM_set_hostflags);
+    Bind(g_cryptoLib, "X509_verify_cert_error_string", api.X509_verify_cert_error_string);
     // OpenSSL 3 initialises itself and needs no locking callback.
     g_api = api;
     g_sslName = sslName;
@@ -211,6 +238,37 @@ bool StartNetwork() {
 
 void StopNetwork() {
     UnloadTlsLibrary();
+}
+
+bool IsIpLiteral(const std::string& host) {
+    unsigned char address[sizeof(in6_addr)];
+    return inet_pton(AF_INET, host.c_str(), address) == 1 || inet_pton(AF_INET6, host.c_str(), address) == 1;
+}
+
+bool CheckCAFile(const std::string& path, std::string& why) {
+    why.clear();
+    errno = 0;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file) {
+        char first;
+        if (std::fread(&first, 1, 1, file) == 0 && std::ferror(file) == 0) errno = 0;
+        std::fclose(file);
+    }
+    if (!file || errno != 0) {
+        why = "cannot read the CA file " + path + ": " + std::strerror(errno != 0 ? errno : EIO);
+        return false;
+    }
+    const OpenSslApi api = Api();
+    if (!api.CanVerify()) {
+        why = "the loaded OpenSSL cannot verify certificates";
+        return false;
+    }
+    SSL_CTX* ctx = api.SSL_CTX_new(api.TLS_client_method());
+    const bool loaded = ctx && api.SSL_CTX_load_verify_locations(ctx, path.c_str(), nullptr) == 1;
+    api.ERR_clear_error();
+    if (ctx) api.SSL_CTX_free(ctx);
+    if (!loaded) why = "no certificate in the CA file " + path;
+    return loaded;
 }
 
 bool OpenSslMd5(std::string_view data, std::string& digest) {
@@ -285,7 +343,11 @@ bool TSSLOpenSSL::PrepareSession() {
     }
     ctx_ = ctx;
     api.SSL_CTX_set_cipher_list(ctx, Ciphers.empty() ? "DEFAULT" : Ciphers.c_str());
-    api.SSL_CTX_set_verify(ctx, SSL_VERIFY_NONE, nullptr);
+    if (VerifyCert && !TrustForVerification()) {
+        ReleaseSession();
+        return false;
+    }
+    if (!VerifyCert) api.SSL_CTX_set_verify(ctx, SSL_VERIFY_NONE, nullptr);
     SSL* ssl = api.SSL_new(ctx);
     if (!ssl) {
         RecordTlsError();
@@ -293,8 +355,59 @@ bool TSSLOpenSSL::PrepareSession() {
         return false;
     }
     ssl_ = ssl;
+    if (VerifyCert && !VerifyHost.empty() && !ExpectName()) {
+        ReleaseSession();
+        return false;
+    }
     api.ERR_clear_error();
     return true;
+}
+
+bool TSSLOpenSSL::TrustForVerification() {
+    const OpenSslApi api = Api();
+    if (!api.CanVerify()) {
+        LastError = -1;
+        LastErrorDesc = "the loaded OpenSSL cannot verify certificates";
+        return false;
+    }
+    SSL_CTX* ctx = static_cast<SSL_CTX*>(ctx_);
+    api.SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
+    const bool trusted = CertCAFile.empty()
+                             ? api.SSL_CTX_set_default_verify_paths(ctx) == 1
+                             : api.SSL_CTX_load_verify_locations(ctx, CertCAFile.c_str(), nullptr) == 1;
+    if (trusted) return true;
+    RecordTlsError();
+    LastError = -1;
+    LastErrorDesc =
+        "cannot load the trusted certificates" + (CertCAFile.empty() ? std::string() : " of " + CertCAFile);
+    return false;
+}
+
+bool TSSLOpenSSL::ExpectName() {
+    const OpenSslApi api = Api();
+    X509_VERIFY_PARAM* param = api.SSL_get0_param(static_cast<SSL*>(ssl_));
+    bool set;
+    if (IsIpLiteral(VerifyHost)) {
+        set = api.X509_VERIFY_PARAM_set1_ip_asc(param, VerifyHost.c_str()) == 1;
+    } else {
+        api.X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+        set = api.X509_VERIFY_PARAM_set1_host(param, VerifyHost.c_str(), VerifyHost.size()) == 1;
+    }
+    if (set) return true;
+    RecordTlsError();
+    LastError = -1;
+    LastErrorDesc = "cannot check the certificate for the name " + VerifyHost;
+    return false;
+}
+
+std::string TSSLOpenSSL::VerifyFailure() {
+    const OpenSslApi api = Api();
+    if (!VerifyCert || !ssl_ || !api.SSL_get_verify_result) return {};
+    const long result = api.SSL_get_verify_result(static_cast<SSL*>(ssl_));
+    if (result == X509_V_OK) return {};
+    const char* why = api.X509_verify_cert_error_string(result);
+    return std::string("certificate verify failed: ") + (why ? why : "unknown reason") +
+           " (checked: " + (VerifyHost.empty() ? "no name" : VerifyHost) + ")";
 }
 
 bool TSSLOpenSSL::HandshakeAsClient() {
@@ -363,6 +476,13 @@ bool TSSLOpenSSL::HandshakeAsClient() {
         break;
     }
     if (flags != -1) fcntl(fd, F_SETFL, flags);
+    // A refused certificate fails the handshake; its reason in words replaces OpenSSL's error text.
+    if (std::string refusal = VerifyFailure(); !refusal.empty()) {
+        ok = false;
+        LastError = -1;
+        LastErrorDesc = std::move(refusal);
+        LastErrorTimedOut = false;
+    }
     if (!ok) {
         ReleaseSession();
         return false;

@@ -30,12 +30,20 @@ bool IsTlsLibraryLoaded();
 // File name of the loaded SSL library (empty when not loaded).
 std::string TlsLibraryName();
 
+// Whether host is an IPv4 or IPv6 address literal (a certificate names it as an address, and it is never
+// sent as the server name).
+bool IsIpLiteral(const std::string& host);
+// Whether path is a readable file that holds at least one certificate OpenSSL can trust (PEM); else false
+// with the reason in words in why.
+bool CheckCAFile(const std::string& path, std::string& why);
+
 // MD5 (RFC 1321) of data as 16 raw bytes in digest; false when OpenSSL is not loaded or lacks the entry
 // points.
 bool OpenSslMd5(std::string_view data, std::string& digest);
 
 // The OpenSSL plug-in: a new context for every handshake (general TLS client method, highest common
-// version, cipher list "DEFAULT", no certificate verification, no server name unless SNIHost is set).
+// version, cipher list "DEFAULT", no certificate verification unless VerifyCert is set, no server name
+// unless SNIHost is set).
 class TSSLOpenSSL : public TCustomSSL {
   public:
     explicit TSSLOpenSSL(TTCPBlockSocket& socket);
@@ -55,6 +63,12 @@ class TSSLOpenSSL : public TCustomSSL {
     void* ssl_ = nullptr; // SSL
 
     bool PrepareSession();
+    // With VerifyCert: the context verifies the peer against CertCAFile or the system's store.
+    bool TrustForVerification();
+    // The connection checks that the certificate names VerifyHost (as a host name or an address).
+    bool ExpectName();
+    // The reason in words when the peer's certificate was refused; empty when it was not.
+    std::string VerifyFailure();
     bool RecordTlsError();
     int32_t Finish(int rc, int error, bool timedOut);
 };

@@ -53,6 +53,13 @@ class TCustomSSL {
     std::string Ciphers;              // cipher list; empty = the library's default
     std::string SNIHost;              // server name sent in the handshake; empty = none
     int32_t HandshakeTimeout = 60000; // ms for the whole handshake; -1 = no limit
+    // Certificate verification: with VerifyCert the handshake fails unless the peer's chain leads to a
+    // trusted certificate (those of CertCAFile, a PEM file, or the system's store when it is empty) and the
+    // certificate names VerifyHost (a host name, wildcards as usual, or an IP literal; empty: no name is
+    // checked). A refusal leaves the reason in words in LastErrorDesc.
+    bool VerifyCert = false;
+    std::string CertCAFile;
+    std::string VerifyHost;
 
   protected:
     TTCPBlockSocket& Socket;

@@ -171,7 +171,10 @@ bool TPOP3Send::OpenConnection() {
     sessionLost_ = false;
     sock_->BindLocal(IPInterface, "0");
     if (sock_->LastErrorCode == 0) sock_->ConnectTo(TargetHost, TargetPort);
-    if (sock_->LastErrorCode == 0 && FullSSL) sock_->NegotiateTls();
+    if (sock_->LastErrorCode == 0 && FullSSL) {
+        sock_->NegotiateTls();
+        if (sock_->LastErrorCode != 0) tlsProblem_ = TP_Handshake;
+    }
     return sock_->LastErrorCode == 0;
 }
 
@@ -199,8 +202,12 @@ std::string TPOP3Send::FindCapability(std::string_view keyword) const {
 }
 
 bool TPOP3Send::UpgradeToTls() {
-    if (!SendCommand("STLS", false).Ok()) return false;
+    if (!SendCommand("STLS", false).Ok()) {
+        tlsProblem_ = TP_StlsRefused;
+        return false;
+    }
     sock_->NegotiateTls();
+    if (sock_->LastErrorCode != 0) tlsProblem_ = TP_Handshake;
     return sock_->LastErrorCode == 0;
 }
 
@@ -222,6 +229,7 @@ bool TPOP3Send::AuthApopDigest() {
 
 bool TPOP3Send::OpenSession() {
     timeStamp_.clear();
+    tlsProblem_ = TP_None;
     if (!OpenConnection()) return false;
     const TPOP3Reply greeting = ReadReply(false);
     if (!greeting.Ok()) return false;
@@ -238,6 +246,10 @@ bool TPOP3Send::OpenSession() {
         if (!UpgradeToTls()) return false;
         upgradedWithStls = true;
         QueryCapabilities();
+    }
+    if (RequireTls && !FullSSL && !upgradedWithStls) {
+        tlsProblem_ = TP_NoStls;
+        return false;
     }
 
     bool loggedIn = false;

@@ -24,6 +24,14 @@ enum TPOP3AuthType {
     POP3AuthAPOP = 2,  // APOP only
 };
 
+// Why OpenSession failed before any login command, when TLS was the cause.
+enum TTlsProblem {
+    TP_None = 0,
+    TP_Handshake,   // the TLS handshake failed (Sock().LastErrorText says why)
+    TP_NoStls,      // RequireTls, and the plain-text server did not offer STLS
+    TP_StlsRefused, // the server did not answer STLS with "+OK"
+};
+
 // One reply as the caller receives it.
 struct TPOP3Reply {
     int32_t ResultCode = 0;   // 1 when the status line starts with "+OK" and the reply was read to its end
@@ -147,6 +155,11 @@ class TPOP3Send : public TProtocolClient {
     TPOP3AuthType AuthType = POP3AuthAll;
     bool AutoTLS = false; // upgrade with STLS after the greeting when the server offers it
     bool FullSSL = false; // TLS right after the TCP connect
+    // No login command goes out in plain text: without FullSSL, a server that does not offer STLS, or does
+    // not accept it, gets nothing after its CAPA reply.
+    bool RequireTls = false;
+    // Set by OpenSession when it failed because of TLS; TP_None otherwise.
+    TTlsProblem TlsProblem() const { return tlsProblem_; }
 
     // Bound of what FullResult holds of one multi-line reply (HeldBytes of its lines: a short line costs the
     // string object alone). A longer reply keeps the lines that fit (ResultClipped); the rest is read to the
@@ -184,6 +197,7 @@ class TPOP3Send : public TProtocolClient {
 
     std::unique_ptr<TTCPBlockSocket> sock_;
     std::string timeStamp_;
+    TTlsProblem tlsProblem_ = TP_None;
     Lines capabilityList_;
     bool pipelining_ = false;
     bool sessionLost_ = false;

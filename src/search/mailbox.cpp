@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "mime/charset/control_escape.h"
+#include "net/ssl_openssl.h"
 #include "strutil/strutil.h"
 
 namespace maildig {
@@ -16,6 +17,38 @@ bool isValidUid(std::string_view uid) {
     for (const unsigned char c : uid)
         if (c < 0x21 || c > 0x7E) return false;
     return true;
+}
+
+namespace {
+
+// Code 9: the text goes on a line of its own after the code's message.
+TOutcome tlsFailure(const std::string& why) {
+    return {9, "\n" + why};
+}
+
+// Why a session that had to be verified was not opened, or empty when TLS was not the cause.
+std::string tlsProblemText(TPOP3Send& pop) {
+    switch (pop.TlsProblem()) {
+    case TP_None:
+        return {};
+    case TP_Handshake:
+        return pop.Sock().LastErrorText;
+    case TP_NoStls:
+        return "the server on port 110 offered no STLS: the password was not sent in clear";
+    case TP_StlsRefused:
+        return "the server refused STLS: the password was not sent in clear";
+    }
+    return {};
+}
+
+} // namespace
+
+TOutcome checkVerifySettings(const TLogin& login) {
+    if (!login.Verify) return {};
+    if (!IsTlsLibraryLoaded()) return tlsFailure("TLS is not available: OpenSSL could not be loaded");
+    std::string why;
+    if (!login.VerifyCA.empty() && !CheckCAFile(login.VerifyCA, why)) return tlsFailure(why);
+    return {};
 }
 
 TOutcome openMailbox(TMailbox& box, const TLogin& login, bool verbose, std::size_t prefetch, int topLines) {
@@ -30,7 +63,19 @@ TOutcome openMailbox(TMailbox& box, const TLogin& login, bool verbose, std::size
     // first byte.
     pop.AutoTLS = login.Port == 110;
     pop.FullSSL = login.Port != 110;
-    if (!pop.OpenSession()) return {10};
+    if (login.Verify) {
+        TCustomSSL& tls = pop.Sock().Tls();
+        tls.VerifyCert = true;
+        tls.CertCAFile = login.VerifyCA;
+        tls.VerifyHost = login.Host;
+        tls.SNIHost = IsIpLiteral(login.Host) ? "" : login.Host;
+        pop.RequireTls = true;
+    }
+    if (!pop.OpenSession()) {
+        if (login.Verify)
+            if (std::string why = tlsProblemText(pop); !why.empty()) return tlsFailure(why);
+        return {10};
+    }
     if (pop.Pipelining()) {
         Lines flight{"CAPA", "UIDL"};
         if (box.Heads) flight.push_back("LIST");

@@ -56,13 +56,24 @@ struct TLogin {
     std::string User;
     std::string Pass;
     int Port = 110;
+    // Verify the server's certificate (against VerifyCA, a PEM file, or the system's store when empty) and
+    // that it names Host, which then goes out as the server name unless it is an address; on port 110 no
+    // login command goes out before the STLS upgrade.
+    bool Verify = false;
+    std::string VerifyCA;
 };
 
-// Connects and logs in, then checks that the server lists UIDL and TOP. Fails with 10, 11 or 15. When the
-// capabilities before the login list PIPELINING, CAPA and UIDL go out together after the login (and LIST
-// with Heads), followed by "TOP n topLines" for n = 1 to prefetch but those Heads expects to answer: a fresh
-// session numbers its messages from 1, so the first heads of a walk can be on their way before the listing
-// has arrived (the walk takes only those the listing confirms).
+// What can be known of the verification settings before any connection: with Verify, TLS must be available
+// and VerifyCA readable with a certificate in it. Fails with 9 and the reason on a line of its own.
+TOutcome checkVerifySettings(const TLogin& login);
+
+// Connects and logs in, then checks that the server lists UIDL and TOP. Fails with 10, 11 or 15; with
+// Verify, a server that fails the certificate check or cannot be spoken to over TLS fails with 9 and the
+// reason on a line of its own, before any login command went out. When the capabilities before the login
+// list PIPELINING, CAPA and UIDL go out together after the login (and LIST with Heads), followed by
+// "TOP n topLines" for n = 1 to prefetch but those Heads expects to answer: a fresh session numbers its
+// messages from 1, so the first heads of a walk can be on their way before the listing has arrived (the walk
+// takes only those the listing confirms).
 TOutcome openMailbox(TMailbox& box, const TLogin& login, bool verbose, std::size_t prefetch = 0,
                      int topLines = 0);
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -91,7 +92,7 @@ std::string dump(const std::string& searchStr, const std::string& configFname, c
            std::to_string(maxSize) + "\n\n";
 }
 
-const char* const helpLines[64] = {
+const char* const helpLines[] = {
     "",
     "maildig {<searchstr>|<uid>}",
     "    -a | --action  {find | view | delete}",
@@ -102,11 +103,14 @@ const char* const helpLines[64] = {
     "         --keep-heads Keep the heads fetched in ~/.cache/maildig",
     "    -l | --login   <host>,<user>,<pass>[,<port>]",
     "    -m | --maxsize <kb>",
+    "         --passcmd <command>  Password: first line the command prints",
     "    -r | --range   {first | all}",
     "    -s | --subject <str>",
     "    -t | --to      <str>",
     "    -v             Same as --action view",
     "         --verbose Enable debugging",
+    "         --verify  Verify the server's certificate and name",
+    "         --verify-ca <file>   Same, trusting the certificates in <file>",
     "         --version ",
     "    -w | --write   <fname>",
     "",
@@ -165,7 +169,7 @@ std::string helpText() {
     return text;
 }
 
-TEST(MaildigHelp, HelpIsTheFiftyNineLinesOnStandardOutput) {
+TEST(MaildigHelp, HelpIsTheHelpTextOnStandardOutput) {
     for (const char* option : {"-h", "--help", "--he"}) {
         RunResult r = runMaildig({option});
         EXPECT_EQ(r.exitCode, 0);
@@ -186,6 +190,14 @@ TEST(MaildigHelp, VerboseHelpDumpsTheParametersFirst) {
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out, helpText());
     EXPECT_EQ(r.err, dump("x  y", "", "", "", "", 110, "help_action", "", "", "", "range_first", "", 10));
+    // The settings beyond the classic ones follow, each only when given; the command is never shown.
+    r = runMaildig({"--verbose", "-h", "x  y", "--verify-ca", " ca.pem ", "--passcmd", "pass show mail"});
+    std::string expected =
+        dump("x  y", "", "", "", "", 110, "help_action", "", "", "", "range_first", "", 10);
+    expected.insert(expected.size() - 1,
+                    "  verify:                  TRUE\n  verifyCA:                ca.pem\n"
+                    "  passCmd:                 (set)\n");
+    EXPECT_EQ(r.err, expected);
 }
 
 TEST(MaildigExitCodes, ArgumentErrorsEndWithTheirCodeAndMessage) {
@@ -195,6 +207,8 @@ TEST(MaildigExitCodes, ArgumentErrorsEndWithTheirCodeAndMessage) {
         std::string message;
     };
     const std::string login22 = "--login parameters wrong. Use -h for help.";
+    const std::string ca = "sslDoConnect failed. SSL problem.\ncannot read the CA file ",
+                      enoent = std::strerror(ENOENT), pw = "Password command failed.\nthe command ";
     const Case cases[] = {
         {{}, 22, login22},
         {{"abc"}, 22, login22},
@@ -223,6 +237,15 @@ TEST(MaildigExitCodes, ArgumentErrorsEndWithTheirCodeAndMessage) {
         {{"-l", "h,u,p", "-w", "/nonexistent/dir/g.cfg"},
          19,
          "Unable to write config file /nonexistent/dir/g.cfg"},
+        // Before any connection: the CA file, then the password command (nothing listens on port 1).
+        {{"-l", "h,u,", "x"}, 22, login22},
+        {{"-l", "h,u,p", "--verify-ca", ""}, 2, "One of the arguments is missing required subparm. "},
+        {{"-l", "h,u,p", "--verify-ca", "/no/ca.pem", "--passcmd", "exit 1", "x"},
+         9,
+         ca + "/no/ca.pem: " + enoent},
+        {{"-l", "127.0.0.1,u,,1", "--passcmd", "echo p; exit 3", "x"}, 24, pw + "ended with exit status 3"},
+        {{"-l", "127.0.0.1,u,,1", "--passcmd", "kill -9 $$", "-d", "x"}, 24, pw + "was ended by signal 9"},
+        {{"-l", "127.0.0.1,u,,1", "--passcmd", "true", "x"}, 24, pw + "printed no password (exit status 0)"},
     };
     for (const Case& c : cases) {
         RunResult r = runMaildig(c.args);
@@ -359,6 +382,15 @@ TEST(MaildigConfig, WriteAcceptsEveryValidFileName) {
     for (const auto& entry : fs::recursive_directory_iterator(dir))
         entries += entry.is_regular_file() ? 1 : 0;
     EXPECT_EQ(entries, std::size(cases)) << "temporary file left";
+}
+
+TEST(MaildigConfig, WriteNeverRunsThePasswordCommand) {
+    const fs::path cfg = scratchDir() / "w.cfg";
+    RunResult r =
+        runMaildig({"-l", "h,u,,995", "--passcmd", "touch " + cfg.string() + ".ran", "-w", cfg.string()});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readBytes(cfg), "9\r\nF\r\n\r\n995\r\n");
+    EXPECT_FALSE(fs::exists(cfg.string() + ".ran"));
 }
 
 TEST(MaildigConfig, FailedWriteLeavesNoFileBehind) {

@@ -25,6 +25,7 @@ TEST(Quit, WritesTheMessageBetweenEmptyLinesAndExitsWithTheCode) {
         {2, "x", "\nOne of the arguments is missing required subparm. \n\n"},
         {4, "u(117)", "\nparseCmdLine case out of range: u(117)\n\n"},
         {9, "", "\nsslDoConnect failed. SSL problem.\n\n"},
+        {24, "\nwhy", "\nPassword command failed.\nwhy\n\n"},
         {10, "",
          "\nLogin to mailbox failed. Check --login parameters.\n"
          "Also use --verbose to verify parameters were parsed properly.\n\n"},
@@ -44,7 +45,7 @@ TEST(Quit, WritesTheMessageBetweenEmptyLinesAndExitsWithTheCode) {
 }
 
 TEST(Quit, CodesOutsideTheTableBecomeCodeThreeWithTheCodeAsText) {
-    for (int code : {99, -1, 24, INT32_MIN}) {
+    for (int code : {99, -1, 25, INT32_MIN}) {
         RunResult r = quitInChild(code, "text", false);
         EXPECT_EQ(r.exitCode, 3);
         EXPECT_EQ(r.err, "\n\nUknown error passed to quit: " + std::to_string(code) + "\n\n");

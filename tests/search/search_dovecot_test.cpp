@@ -2,7 +2,10 @@
 // loopback, over each way in (plain text on port 110, the STLS upgrade, TLS from the first byte, APOP).
 #include <gtest/gtest.h>
 
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -10,8 +13,10 @@
 #include <fstream>
 #include <future>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/dovecot_fixture.h"
@@ -65,7 +70,21 @@ DovecotOptions instance(const char* address, int tlsPort, bool stls, bool apop, 
     return o;
 }
 
-// The servers of the suite, started once.
+const std::string kCerts = std::string(MAILDIG_SCRATCH_DIR) + "/certs/";
+
+// A private CA, and the servers' certificates: signed by it for mail.example.com and 127.0.0.61 (good) and
+// for mail2.example.com (expired), and for mail3.example.com by itself (self).
+const char* const kMakeCertificates = R"(set -e; cd "$0"
+key="-newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes"
+openssl req -x509 $key -keyout ca.key -out ca.pem -days 30 -subj /CN=ca
+openssl req -x509 $key -keyout self.key -out self.pem -days 30 -subj /CN=s -addext subjectAltName=DNS:mail3.example.com
+for c in "good 30 DNS:mail.example.com,IP:127.0.0.61" "expired -1 DNS:mail2.example.com"; do set -- $c
+  openssl req $key -keyout $1.key -out $1.csr -subj /CN=$1 -addext subjectAltName=$3
+  openssl x509 -req -in $1.csr -CA ca.pem -CAkey ca.key -days $2 -copy_extensions copyall -out $1.pem
+done)";
+
+// The servers of the suite, started once, the last three with certificates of a private CA (for
+// mail.example.com and 127.0.0.61; expired) and of their own.
 class Servers : public ::testing::Environment {
   public:
     void SetUp() override {
@@ -74,11 +93,27 @@ class Servers : public ::testing::Environment {
         plain = start(instance("127.0.0.51", 0, false, false, "search/mailbox.mbox"));
         stls = start(instance("127.0.0.52", 995, true, false, "search/mailbox.mbox"));
         apop = start(instance("127.0.0.53", 0, false, true, "search/mailbox.mbox"));
+        std::filesystem::create_directories(kCerts);
+        std::ofstream(kCerts + "hosts") << "127.0.0.61 mail.example.com other.example.com\n"
+                                           "127.0.0.62 mail2.example.com\n127.0.0.63 mail3.example.com\n"
+                                           "127.0.0.53 plain.example.com\n";
+        if (runProgram("/bin/sh", {"-c", kMakeCertificates, kCerts}).exitCode != 0)
+            failure += "openssl could not make the test certificates\n";
+        for (const char* name : {"good", "expired", "self"}) {
+            DovecotOptions o = instance("", 995, true, false, "search/mailbox.mbox");
+            o.address = "127.0.0." + std::to_string(61 + verified.size());
+            o.cert = kCerts + name + ".pem", o.key = kCerts + name + ".key";
+            verified.push_back(start(o));
+        }
     }
     void TearDown() override {
-        plain.reset();
-        stls.reset();
-        apop.reset();
+        // An instance takes about a second to stop: all at once.
+        std::vector<std::thread> stopping;
+        for (DovecotInstance* s :
+             {plain.get(), stls.get(), apop.get(), verified[0].get(), verified[1].get(), verified[2].get()})
+            stopping.emplace_back([s] { s->Stop(); });
+        for (std::thread& t : stopping)
+            t.join();
     }
 
     std::unique_ptr<DovecotInstance> start(DovecotOptions options) {
@@ -90,6 +125,7 @@ class Servers : public ::testing::Environment {
     std::string unavailable;
     std::string failure;
     std::unique_ptr<DovecotInstance> plain, stls, apop;
+    std::vector<std::unique_ptr<DovecotInstance>> verified;
 };
 
 Servers* servers = nullptr;
@@ -393,6 +429,57 @@ TEST_F(FindOverDovecot, LoginFailures) {
     RunResult closed = runMaildig({"-l", "127.0.0.51,tester,secret,1", "x"});
     EXPECT_EQ(closed.exitCode, 10);
     EXPECT_EQ(closed.err, code10);
+}
+
+// Each row: whether the password went out (the login's method in the server's log), the server name the
+// server received and the reason of a refusal (code 9), with kCerts/hosts as the machine's /etc/hosts.
+TEST_F(FindOverDovecot, VerifyDecidesWhetherThePasswordGoesOut) {
+    DovecotInstance* at[] = {servers->verified[0].get(), servers->verified[1].get(),
+                             servers->verified[2].get(), servers->apop.get()};
+    const std::string ca = "--verify-ca=" + kCerts + "ca.pem", self = "--verify-ca=" + kCerts + "self.pem",
+                      no = "certificate verify failed: ";
+    const struct {
+        int server;
+        std::string login, option, method, sni, why;
+    } cases[] = {
+        {0, "mail.example.com,tester,secret,995", ca, "PLAIN", "mail.example.com", ""},
+        {0, "mail.example.com,tester,secret", ca, "PLAIN", "mail.example.com", ""},
+        {0, "127.0.0.61,tester,,995", "--passcmd=printf 'secret\\r\\nx'", "PLAIN", "", ""},
+        {0, "mail.example.com,tester,secret,995", "--verify", "", "mail.example.com",
+         no + "unable to get local issuer certificate (checked: mail.example.com)"},
+        {0, "other.example.com,tester,secret,995", ca, "", "other.example.com",
+         no + "hostname mismatch (checked: other.example.com)"},
+        {1, "mail2.example.com,tester,secret", ca, "", "mail2.example.com",
+         no + "certificate has expired (checked: mail2.example.com)"},
+        {2, "mail3.example.com,tester,secret,995", "--verify", "", "mail3.example.com",
+         no + "self-signed certificate (checked: mail3.example.com)"},
+        {2, "mail3.example.com,tester,secret,995", self, "PLAIN", "mail3.example.com", ""},
+        {2, "127.0.0.63,tester,secret", self, "", "", no + "IP address mismatch (checked: 127.0.0.63)"},
+        {2, "mail3.example.com,tester,secret", "-m10", "PLAIN", "", ""},
+        {3, "plain.example.com,tester,secret", "--verify", "", "",
+         "the server on port 110 offered no STLS: the password was not sent in clear"},
+    };
+    RunOptions hosts; // a mount namespace of the run's own, with kCerts/hosts as /etc/hosts
+    hosts.childSetUp = [] {
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount((kCerts + "hosts").c_str(), "/etc/hosts", nullptr, MS_BIND, nullptr) != 0)
+            ::_exit(99);
+    };
+    for (const auto& c : cases) {
+        const std::size_t logged = at[c.server]->Log().size();
+        const RunResult r = runMaildig({"-l", c.login, c.option, "invoice"}, hosts);
+        EXPECT_EQ(r.err, c.why.empty() ? "" : "\nsslDoConnect failed. SSL problem.\n" + c.why + "\n\n")
+            << c.login;
+        EXPECT_EQ(std::to_string(r.exitCode) + r.out, c.why.empty() ? "0msg-invoice\n" : "9") << c.login;
+        std::string log; // the server's lines of this run, once its login process has written them
+        for (int i = 0; i < 100 && log.find("pop3-login: ") == std::string::npos; ++i, usleep(30000))
+            log = at[c.server]->Log().substr(logged);
+        std::smatch method, sni;
+        std::regex_search(log, method, std::regex("method=(\\w+)"));
+        std::regex_search(log, sni, std::regex("sni=<([^>]*)>"));
+        EXPECT_EQ(method.str(1) + " " + sni.str(1), c.method + " " + c.sni) << c.login << log;
+    }
 }
 
 TEST_F(FindOverDovecot, EmptyMailboxFindsNothing) {

@@ -230,6 +230,18 @@ TEST(ScriptedFind, MailboxSessionFailures) {
     }
 }
 
+// With --verify, a server that lists STLS but refuses it gets nothing more.
+TEST(ScriptedFind, RefusedStlsEndsAVerifiedRunBeforeAnyLogin) {
+    REQUIRE_PORT_110();
+    ScriptedPop3Server server("S: +OK ready\nC: CAPA\nS: +OK\nS: STLS\nS: .\nC: STLS\nS: -ERR not now\n",
+                              at("127.0.0.33"));
+    RunResult r = run("127.0.0.33", {"--verify", "x"});
+    EXPECT_EQ(r.exitCode, 9);
+    EXPECT_EQ(r.err, "\nsslDoConnect failed. SSL problem.\nthe server refused STLS: the password was not "
+                     "sent in clear\n\n");
+    EXPECT_EQ(received(server), (std::vector<std::string>{"CAPA", "STLS"}));
+}
+
 TEST(ScriptedDelete, RefusedDeleAndRefusedQuit) {
     REQUIRE_PORT_110();
     const std::string code17 = "\nUnable to delete message from POP server.\n\n";

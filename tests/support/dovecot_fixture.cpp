@@ -67,6 +67,7 @@ bool DovecotInstance::Start() {
                                      "--user",       options_.user,
                                      "--password",   options_.password,
                                      "--mbox",       options_.mbox};
+    if (!options_.cert.empty()) args.insert(args.end(), {"--cert", options_.cert, "--key", options_.key});
     RunResult r = runProgram(python, args);
     running_ = r.exitCode == 0;
     if (!running_) {

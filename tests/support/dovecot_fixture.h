@@ -13,8 +13,9 @@ struct DovecotOptions {
     bool apop = false;                 // greet with an APOP time stamp and accept APOP
     std::string user = "tester";
     std::string password = "secret";
-    std::string mbox; // mbox file; a relative name is taken from tests/data
-    std::string name; // state folder name under the scratch folder; default from the address
+    std::string mbox;      // mbox file; a relative name is taken from tests/data
+    std::string cert, key; // PEM certificate chain and key to serve; empty: a self-signed one
+    std::string name;      // state folder name under the scratch folder; default from the address
 };
 
 class DovecotInstance {
@@ -35,7 +36,8 @@ class DovecotInstance {
     const std::string& Error() const { return error_; }
     const std::string& Dir() const { return dir_; }
     const DovecotOptions& Options() const { return options_; }
-    // The instance's log (logins name their method, e.g. "method=APOP") and the user's mbox in the store.
+    // The instance's log (logins name their method, e.g. "method=APOP", and the server name the client sent,
+    // "sni=<...>") and the user's mbox in the store.
     std::string Log() const;
     std::string InboxPath() const;
 
