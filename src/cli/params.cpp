@@ -14,7 +14,15 @@ namespace maildig {
 namespace {
 
 // Values getopt_long returns for the long options without a short form.
-enum : int { opt_version = 256, opt_verbose, opt_uid, opt_verify, opt_verify_ca, opt_passcmd, opt_keep_heads };
+enum : int {
+    opt_version = 256,
+    opt_verbose,
+    opt_uid,
+    opt_verify,
+    opt_verify_ca,
+    opt_passcmd,
+    opt_keep_heads
+};
 
 // The leading "-" hands every positional word back in order (as code 1), so that options and words may be
 // mixed even when POSIXLY_CORRECT is set in the environment.

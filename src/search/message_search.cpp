@@ -163,7 +163,7 @@ TOutcome findMessages(TMailbox& box, const TSearchCriteria& criteria, int maxSiz
             pop.RecycleLines(mess.Lines());
         mess.Reset();
         mess.Lines().swap(reply.FullResult);
-        reply.FullResult.swap(previous);
+        if (fromCache) reply.FullResult.swap(previous);
         const bool matched = messageMatches(mess, criteria);
         if (matched) {
             matchedAny = true;
