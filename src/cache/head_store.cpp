@@ -132,7 +132,10 @@ bool THeadStore::Connect(std::string& note) {
         sqlite3_finalize(s);
         return code == SQLITE_DONE ? SQLITE_OK : code;
     };
+    // Pages of 16 KB hold several heads each (a head takes a few KB; 4 KB pages would hold one and waste
+    // the rest). Only a new file takes it, before it is in WAL mode.
     int mode = 0;
+    if (rc == SQLITE_OK) rc = sqlite3_exec(db_, "PRAGMA page_size=16384", nullptr, nullptr, nullptr);
     if (rc == SQLITE_OK) rc = number("PRAGMA journal_mode=WAL", mode);
     if (rc == SQLITE_OK)
         rc = sqlite3_exec(db_, "PRAGMA synchronous=NORMAL; PRAGMA cache_size=-1024", nullptr, nullptr,
