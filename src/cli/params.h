@@ -32,6 +32,8 @@ struct TParams {
     bool verify = false;  // --verify, also set by --verify-ca
     std::string verifyCA; // --verify-ca: trust this PEM file instead of the system's store
     std::string passCmd;  // --passcmd: the password is the first line this shell command prints
+
+    bool keepHeads = false; // --keep-heads: keep the heads fetched, and take them from there
 };
 
 // Resets params to its defaults, reads the options and positional words of argv (argv is permuted), checks
