@@ -2,7 +2,7 @@
 // its server were far away; it can also hide PIPELINING from the server's CAPA replies.
 //
 //   bench_latency_proxy --listen 127.0.0.92:110 --target 127.0.0.90:110 [--delay-ms 5] [--strip-pipelining]
-//                       [--connections N] [--idle-seconds 300] [--handshake]
+//                       [--connections N] [--idle-seconds 300] [--handshake] [--report-bytes]
 //
 // Every chunk read from one side is queued with the time it may leave (arrival + delay) and written to the
 // other side once that time has come, in order; reading goes on meanwhile, so pipelined data overlaps the
@@ -11,9 +11,10 @@
 // replies end) and drops a "PIPELINING" line from CAPA replies, so one client can be measured walking the
 // mailbox sequentially. With --handshake the server's first bytes reach the client no earlier than four
 // delays (two round trips) after the connection was accepted, as a greeting does on a real link, where the
-// TCP handshake takes a round trip before the server can send it. Prints "ready" on standard output once it
-// listens. Stops on SIGINT or SIGTERM, after N connections have ended (when given), or after idle-seconds
-// without any connection. Only loopback addresses are accepted on both ends.
+// TCP handshake takes a round trip before the server can send it. With --report-bytes it prints
+// "bytes FROM_SERVER TO_SERVER" on standard output as each connection ends. Prints "ready" on standard output
+// once it listens. Stops on SIGINT or SIGTERM, after N connections have ended (when given), or after
+// idle-seconds without any connection. Only loopback addresses are accepted on both ends.
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
@@ -201,7 +202,8 @@ struct Direction {
     int to = -1;
     std::deque<Chunk> queue;
     size_t queued = 0;
-    bool readEnded = false; // from closed (or failed): nothing more will be queued
+    bool readEnded = false;        // from closed (or failed): nothing more will be queued
+    unsigned long long passed = 0; // bytes read from `from`
     bool writeEnded = false;
 
     bool Readable() const { return !readEnded && queued < kQueueCap; }
@@ -226,6 +228,7 @@ struct Options {
     std::chrono::microseconds delay{0};
     bool strip = false;
     bool handshake = false;
+    bool reportBytes = false;
     long connections = 0; // 0: no limit
     long idleSeconds = 300;
 };
@@ -244,6 +247,7 @@ bool readSide(Connection& c, Direction& d, Clock::time_point now, const Options&
         return true;
     }
     std::string_view data(buffer, static_cast<size_t>(n));
+    d.passed += static_cast<size_t>(n);
     std::string bytes;
     if (c.filter && &d == &c.up) {
         c.filter->ClientData(data);
@@ -306,13 +310,15 @@ Options parseOptions(int argc, char* argv[]) {
             opt.strip = true;
         } else if (arg == "--handshake") {
             opt.handshake = true;
+        } else if (arg == "--report-bytes") {
+            opt.reportBytes = true;
         } else if (arg == "--connections") {
             opt.connections = std::strtol(value().c_str(), nullptr, 10);
         } else if (arg == "--idle-seconds") {
             opt.idleSeconds = std::strtol(value().c_str(), nullptr, 10);
         } else {
             die("usage: bench_latency_proxy --listen 127.x.y.z:PORT --target 127.x.y.z:PORT [--delay-ms MS]"
-                " [--strip-pipelining] [--connections N] [--idle-seconds S] [--handshake]");
+                " [--strip-pipelining] [--connections N] [--idle-seconds S] [--handshake] [--report-bytes]");
         }
     }
     if (!haveListen || !haveTarget) die("--listen and --target are required");
@@ -421,6 +427,10 @@ int main(int argc, char* argv[]) {
         }
         for (size_t i = 0; i < conns.size();) {
             if (conns[i]->Finished()) {
+                if (opt.reportBytes) {
+                    std::printf("bytes %llu %llu\n", conns[i]->down.passed, conns[i]->up.passed);
+                    std::fflush(stdout);
+                }
                 close(conns[i]->client);
                 close(conns[i]->server);
                 conns.erase(conns.begin() + static_cast<long>(i));

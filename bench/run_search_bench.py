@@ -20,6 +20,12 @@ client CPU (user + system), peak resident memory and its ratio to the floor meas
     median wall time divided by the round trip; then --seq-count messages (2,000) at that delay, the default
     search and --range all, against the floor keeping 256 commands in flight. --rtt-only runs this table
     alone, --cpu-only table C alone (with --count 100000 for the large walk).
+ G. --keep-heads (--cache-only runs this table alone): --range all, no match, over --seq-count messages
+    (2,000) through the proxy at --rtt-delay-ms (100 ms round trips) with and without PIPELINING: cold (a new
+    store), warm and without the cache (and the baseline), in round trips and in bytes received from the
+    server; then on plain loopback over --count messages (and --cache-counts, e.g. 10000,100000), warm
+    against the same search without the cache and the floor: wall, CPU, peak RSS; and the store's size on
+    disk per 1,000 messages against the TOP bytes Dovecot sent for them (its logout line).
 
 The floor is bench_floor: the same UIDL and TOP commands on the program's own socket code, replies read and
 thrown away, one by one or with --window commands in flight (default 64, the floor the goals are set
@@ -35,6 +41,7 @@ the minimum and the median disagree much. Run it under `flock /tmp/maildig-net.l
 
 import argparse
 import os
+import shutil
 import signal
 import statistics
 import subprocess
@@ -146,13 +153,15 @@ class Bench:
                             % (rng, 1000 * rtt, a.seq_count, PROGRAM_CAP), "<= 0.9x", m, floor, 0.9)
         self.stop_proxy(proxy)
 
-    def start_proxy(self, target, delay_ms, strip, handshake=False):
+    def start_proxy(self, target, delay_ms, strip, handshake=False, report_bytes=False):
         cmd = [self.binaries["bench_latency_proxy"], "--listen", PROXY_HOST + ":110", "--target", target + ":110",
                "--delay-ms", str(delay_ms), "--idle-seconds", "600"]
         if strip:
             cmd.append("--strip-pipelining")
         if handshake:
             cmd.append("--handshake")
+        if report_bytes:
+            cmd.append("--report-bytes")
         proxy = subprocess.Popen(cmd, stdout=subprocess.PIPE, text=True)
         self.proxies.append(proxy)
         if proxy.stdout.readline().strip() != "ready":
@@ -334,6 +343,10 @@ class Bench:
         W = a.window
         pipe_floor, seq_floor = "floor, %d in flight" % W, "floor, one by one"
 
+        if a.cache_only:
+            self.keep_heads(progs)
+            self.print_summary()
+            return
         if a.rtt_only:
             near = self.mailbox(a.near_count)
             self.restart_server(NEAR_HOST, near)
@@ -398,6 +411,7 @@ class Bench:
 
         self.restart_server(NEAR_HOST, near)
         self.round_trips(progs)
+        self.keep_heads(progs)
         self.print_summary()
 
     def walk_cpu_and_memory(self, progs, pipe_floor):
@@ -435,6 +449,112 @@ class Bench:
         self.note("C. peak RSS, %d messages (flat against %d: growth within the floor's + 0.5 MB)"
                   % (a.count, a.near_count), "< %d MB and flat" % limit, rss, check)
 
+    # --- the head cache ---
+
+    def cached_runs(self, cases, runs, proxy=None):
+        """cases: label -> (command, codes, state) with state "cold" (a new store before each run), "warm" (a
+        store filled by one run first) or None. label -> (seconds, cpu, rss, bytes from the server) lists."""
+        store = os.path.join(os.environ["XDG_CACHE_HOME"], "maildig")
+        results = {label: ([], [], [], []) for label in cases}
+        for label, (cmd, codes, state) in cases.items():
+            if state == "warm":
+                shutil.rmtree(store, ignore_errors=True)
+                subprocess.run(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                if proxy:
+                    proxy.stdout.readline()
+        for _ in range(runs):
+            for label, (cmd, codes, state) in cases.items():
+                if state == "cold":
+                    shutil.rmtree(store, ignore_errors=True)
+                got = self.run_once(cmd, codes)
+                received = int(proxy.stdout.readline().split()[1]) if proxy else None
+                if got is None:
+                    continue
+                for column, value in zip(results[label], got + (received,)):
+                    if value is not None:
+                        column.append(value)
+        return results
+
+    def keep_heads(self, progs):
+        """G. --keep-heads: round trips and bytes at a distance, CPU and memory on loopback, the store's size."""
+        a = self.args
+        os.environ["XDG_CACHE_HOME"] = os.path.join(self.work, "xdg-cache")
+        store = os.path.join(os.environ["XDG_CACHE_HOME"], "maildig")
+        maildig = self.binaries["maildig"]
+        rtt = 2 * a.rtt_delay_ms / 1000.0
+
+        def cases(host):
+            login = "%s,%s,%s" % (host, USER, PASSWORD)
+            c = {("%s, without the cache" % label): ([b, "-l", login, "-r", "all", ABSENT], (1,), None)
+                 for label, b in progs.items()}
+            for state in ("cold", "warm"):
+                c["maildig --keep-heads, " + state] = ([maildig, "-l", login, "-r", "all", ABSENT, "--keep-heads"],
+                                                       (1,), state)
+            return c
+
+        self.restart_server(NEAR_HOST, self.mailbox(a.seq_count))
+        for strip in (False, True):
+            proxy = self.start_proxy(NEAR_HOST, a.rtt_delay_ms, strip, handshake=True, report_bytes=True)
+            res = self.cached_runs(cases(PROXY_HOST), a.slow_runs, proxy)
+            self.stop_proxy(proxy)
+            title = "G. --keep-heads, --range all, no match, %d messages, proxy at %g ms round trip%s:" % (
+                a.seq_count, 1000 * rtt, ", PIPELINING hidden" if strip else "")
+            print("\n" + title)
+            base = "maildig, without the cache"
+            base_wall = statistics.median(res[base][0]) if res[base][0] else None
+            base_bytes = statistics.median(res[base][3]) if res[base][3] else None
+            print("  %-40s %12s %9s %16s %9s" % ("", "round trips", "ratio", "bytes from server", "ratio"))
+            values = {}
+            for label, (seconds, _, _, received) in res.items():
+                if not seconds:
+                    print("  %-40s failed" % label)
+                    continue
+                wall, got = statistics.median(seconds), statistics.median(received)
+                print("  %-40s %12.1f %8.3fx %16d %8.4fx" % (label, wall / rtt, wall / base_wall, got,
+                                                            got / base_bytes))
+                values[label] = "%.1f round trips, %d bytes" % (wall / rtt, got)
+            warm = res["maildig --keep-heads, warm"][0]
+            goal = "warm <= 10 round trips" if strip else "(no goal)"
+            self.note("G. --keep-heads at %g ms RTT%s" % (1000 * rtt, ", no PIPELINING" if strip else ""), goal,
+                      values, statistics.median(warm) / rtt <= 10 if strip and warm else None)
+
+        for count in [a.count] + [int(c) for c in a.cache_counts.split(",") if c and int(c) != a.count]:
+            self.restart_server(FAR_HOST, self.mailbox(count))
+            shutil.rmtree(store, ignore_errors=True)
+            login = "%s,%s,%s" % (FAR_HOST, USER, PASSWORD)
+            subprocess.run([maildig, "-l", login, "-r", "all", ABSENT, "--keep-heads"], stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
+            log = open(os.path.join(self.work, "dovecot-" + FAR_HOST, "dovecot.log")).read()
+            top_bytes = int(log[log.rfind("top="):].split("/")[1].split(",")[0])
+            on_disk = sum(os.path.getsize(os.path.join(store, f)) for f in os.listdir(store))
+            print("\nG. The store after a cold --range all over %d messages: %.0f KB per 1,000 messages, %.1f %% of"
+                  " the %.0f KB of TOP replies Dovecot sent for them" % (count, on_disk / count, 100.0 * on_disk /
+                                                                        top_bytes, top_bytes / count))
+            self.note("G. the store on disk, %d messages" % count, "<= 35 % of the TOP bytes",
+                      {"maildig": "%.0f KB per 1,000 messages, %.1f %%" % (on_disk / count, 100.0 * on_disk /
+                                                                            top_bytes)},
+                      on_disk <= 0.35 * top_bytes)
+            c = {k: v for k, v in cases(FAR_HOST).items() if not k.endswith("cold")}
+            floor = "floor, %d in flight" % a.window
+            c[floor] = self.floor(FAR_HOST, a.window) + (None,)
+            res = self.cached_runs(c, a.runs)
+            print("\nG. --keep-heads warm, --range all, %d messages, plain loopback:" % count)
+            print("  %-40s %9s %9s %9s %11s" % ("", "median s", "CPU s", "ratio", "peak RSS MB"))
+            base = statistics.median(res["maildig, without the cache"][0])
+            for label, (seconds, cpu, rss, _) in res.items():
+                if seconds:
+                    print("  %-40s %9.3f %9.3f %8.2fx %11s" % (label, statistics.median(seconds),
+                                                               statistics.median(cpu), statistics.median(seconds) /
+                                                               base, "%.1f" % (max(rss) / 1024.0) if rss else "n/a"))
+            warm = res["maildig --keep-heads, warm"]
+            if warm[0]:
+                self.note("G. warm --range all, %d messages, loopback, wall / without the cache" % count,
+                          "<= 1x, peak RSS < 16 MB",
+                          {"maildig": "%.2fx (%.3f s against %.3f s), peak %s MB" % (
+                              statistics.median(warm[0]) / base, statistics.median(warm[0]), base,
+                              "%.1f" % (max(warm[2]) / 1024.0) if warm[2] else "n/a")},
+                          statistics.median(warm[0]) <= base and (not warm[2] or max(warm[2]) < 16 * 1024))
+
     def print_summary(self):
         print("\nSummary (medians; the command: %s):" % " ".join(sys.argv))
         for figure, goal, values, check in self.summary:
@@ -468,6 +588,8 @@ def main():
     parser.add_argument("--rtt-delay-ms", type=float, default=50, help="one-way delay of table F (default 50)")
     parser.add_argument("--rtt-only", action="store_true", help="run table F alone")
     parser.add_argument("--cpu-only", action="store_true", help="run table C alone")
+    parser.add_argument("--cache-only", action="store_true", help="run table G (--keep-heads) alone")
+    parser.add_argument("--cache-counts", default="", help="more mailbox sizes for table G, e.g. 100000")
     parser.add_argument("--window", type=int, default=64, help="commands in flight for the floor (default 64)")
     parser.add_argument("--seed", type=int, default=1, help="mailbox seed (default 1)")
     parser.add_argument("--build-dir", default="build-bench", help="build folder below the tree (build-bench)")

@@ -51,6 +51,7 @@ _maildig()
         COMPREPLY=($(compgen -W '-a --action -c --config -d -f --from -h --help -l --login -m --maxsize --oauth
             --passcmd -r --range -s --subject -t --to -v --verbose --verify --verify-ca --version -w --write' \
             -- "$cur"))
+        COMPREPLY+=($(compgen -W '--keep-heads' -- "$cur"))
     fi
 }
 complete -F _maildig maildig

@@ -24,10 +24,14 @@ TOutcome runMailboxAction(const TParams& params) {
     if (outcome.Ok() && !params.passCmd.empty()) outcome = readPasswordCommand(params.passCmd, login.Pass);
     if (!outcome.Ok()) return outcome;
     TMailbox box;
+    if (params.keepHeads)
+        box.Heads = THeadCache::Open(THeadStore::DefaultFolder(), params.host, params.port, params.user,
+                                     fetchLines(params.maxSize), params.verbose);
     // A find walk starts with the first messages: their TOP commands may go out with the listing.
     const std::size_t prefetch = params.action == find_action ? TPOP3Send::kFirstWindow : 0;
     outcome = openMailbox(box, login, params.verbose, prefetch, fetchLines(params.maxSize));
-    if (outcome.Ok()) outcome = getMessageList(box, params.verbose);
+    if (outcome.Ok())
+        outcome = getMessageList(box, params.verbose, params.action == find_action ? "" : params.SearchStr);
     if (!outcome.Ok()) return outcome;
     const TUidRequest request{params.SearchStr, params.maxSize, params.verbose};
     switch (params.action) {
@@ -45,11 +49,13 @@ TOutcome runMailboxAction(const TParams& params) {
     default:
         outcome = {13};
     }
+    if (box.Heads && params.verbose) box.Heads->Report();
     if (!outcome.Ok()) return outcome;
     // The server removes a message marked with DELE only when it acknowledges QUIT; anything else means the
     // message is still there.
     const bool committed = box.Pop.CloseSession().Ok();
     if (params.action == delete_action && !committed) return {17};
+    if (params.action == delete_action && box.Heads) box.Heads->Forget(params.SearchStr);
     return {};
 }
 

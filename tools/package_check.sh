@@ -28,7 +28,8 @@ files=(/usr/bin/maildig
 listed=$(dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|' | grep -v '/$' | sort)
 [ "$listed" = "$(printf '%s\n' "${files[@]}" | sort)" ] || fail "unexpected file list of $deb:"$'\n'"$listed"
 depends=$(dpkg-deb -f "$deb" Depends)
-[[ $depends == *libc6* && $depends == *libstdc++6* ]] || fail "Depends lacks the shared libraries: $depends"
+[[ $depends == *libc6* && $depends == *libstdc++6* && $depends == *libsqlite3-0* && $depends == *libzstd1* ]] ||
+  fail "Depends lacks the shared libraries: $depends"
 recommends=$(dpkg-deb -f "$deb" Recommends)
 [ "$recommends" = libssl3 ] || fail "Recommends is '$recommends', not libssl3"
 verdict=0

@@ -7,6 +7,7 @@ cd "$(dirname "$0")/.."
 source tools/root.sh
 
 packages=(build-essential cmake pkg-config libssl-dev openssl libgtest-dev libgmock-dev googletest
+          libsqlite3-dev libzstd-dev zlib1g-dev
           libbenchmark-dev dovecot-core dovecot-pop3d python3 clang-format time clang
           mandoc man-db bash-completion zsh dpkg-dev lintian)
 

@@ -17,6 +17,7 @@ maildig {<searchstr>|<uid>}
     -d             Same as --action delete
     -f | --from    <str>
     -h | --help
+         --keep-heads Keep the heads fetched in ~/.cache/maildig
     -l | --login   <host>,<user>,<pass>[,<port>]
     -m | --maxsize <kb>
          --oauth   Password is an OAuth2 access token (SASL)
@@ -47,6 +48,10 @@ all matching messages.
 
 --maxsize 10 is default and reads only the first 10K bytes of each message.
 This reduces time spent downloading messages with large attachments.
+
+--keep-heads keeps what is read of each message in a local cache
+($XDG_CACHE_HOME/maildig, or ~/.cache/maildig), and later runs with
+--keep-heads read it from there instead of the server.
 
 Typically --login must be supplied. --login and --write will create
 config file. Then --config can be used instead of --login.

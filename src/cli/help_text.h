@@ -8,7 +8,7 @@ namespace maildig {
 // Dump of params on standard error (used with --verbose).
 void printParams(const TParams& params);
 
-// Help text (63 lines) on standard output.
+// Help text (68 lines) on standard output.
 void printHelp();
 
 // Version block on standard output.

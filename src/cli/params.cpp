@@ -14,7 +14,16 @@ namespace maildig {
 namespace {
 
 // Values getopt_long returns for the long options without a short form.
-enum : int { opt_version = 256, opt_verbose, opt_uid, opt_verify, opt_verify_ca, opt_passcmd, opt_oauth };
+enum : int {
+    opt_version = 256,
+    opt_verbose,
+    opt_uid,
+    opt_verify,
+    opt_verify_ca,
+    opt_passcmd,
+    opt_keep_heads,
+    opt_oauth
+};
 
 // The leading "-" hands every positional word back in order (as code 1), so that options and words may be
 // mixed even when POSIXLY_CORRECT is set in the environment.
@@ -38,6 +47,7 @@ const option longOptions[] = {
     {"verify", no_argument, nullptr, opt_verify},
     {"verify-ca", required_argument, nullptr, opt_verify_ca},
     {"passcmd", required_argument, nullptr, opt_passcmd},
+    {"keep-heads", no_argument, nullptr, opt_keep_heads},
     {"oauth", no_argument, nullptr, opt_oauth},
     {nullptr, 0, nullptr, 0},
 };
@@ -80,6 +90,9 @@ TOutcome applyOption(int opt, const std::string& arg, TParams& params) {
         break;
     case opt_verbose:
         params.verbose = true;
+        break;
+    case opt_keep_heads:
+        params.keepHeads = true;
         break;
     case 'm':
         if (!str_is_integer(str_trim(arg))) return {14, arg};

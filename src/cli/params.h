@@ -32,7 +32,9 @@ struct TParams {
     bool verify = false;  // --verify, also set by --verify-ca
     std::string verifyCA; // --verify-ca: trust this PEM file instead of the system's store
     std::string passCmd;  // --passcmd: the password is the first line this shell command prints
-    bool oauth = false;   // --oauth: the password is an OAuth2 access token (SASL OAUTHBEARER or XOAUTH2)
+
+    bool keepHeads = false; // --keep-heads: keep the heads fetched, and take them from there
+    bool oauth = false;     // --oauth: the password is an OAuth2 access token (SASL OAUTHBEARER or XOAUTH2)
 };
 
 // Resets params to its defaults, reads the options and positional words of argv (argv is permuted), checks

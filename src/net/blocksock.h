@@ -91,6 +91,9 @@ class TTCPBlockSocket {
     TReadAhead ReadAhead;
     bool SawLoneCr = false;
     bool SawLoneLf = false;
+    // Line ends other than CR LF read so far with ConvertLineEnd (LF, LF CR, CR); a CR is counted once the
+    // byte after it shows that no LF follows.
+    uint64_t OtherLineEnds = 0;
     bool IsBound = false;
 
     // Upper bound of a line (and of what one ReceiveUntil collects) even when MaxLineLength is 0.

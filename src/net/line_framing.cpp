@@ -35,6 +35,7 @@ size_t FindLineEnd(std::string_view data, size_t from) {
 size_t TTCPBlockSocket::TakeLineEndCarry(std::string_view next) {
     if (!ConvertLineEnd || next.empty()) return 0;
     const bool otherHalf = (SawLoneCr && next.front() == '\n') || (SawLoneLf && next.front() == '\r');
+    if (SawLoneCr && !otherHalf) ++OtherLineEnds; // a CR alone after all
     SawLoneCr = false;
     SawLoneLf = false;
     return otherHalf ? 1 : 0;
@@ -84,10 +85,12 @@ bool TTCPBlockSocket::ReceiveUntilInto(std::string& out, int32_t timeout, std::s
                 const char other = data[pos] == '\r' ? '\n' : '\r';
                 if (pos + 1 < data.size() && data[pos + 1] == other) {
                     termLength = 2;
+                    if (other == '\r') ++OtherLineEnds; // LF CR
                 } else {
                     termLength = 1;
                     loneCr = data[pos] == '\r';
                     loneLf = data[pos] == '\n';
+                    if (loneLf) ++OtherLineEnds; // a CR that follows is part of this line end (LF CR)
                 }
             }
         } else {

@@ -45,6 +45,7 @@ TPOP3Reply TPOP3Send::ReadReply(bool full) {
 void TPOP3Send::ReadReplyInto(TPOP3Reply& reply, bool full, const TLineSink* take) {
     RecycleLines(reply.FullResult);
     reply.ResultClipped = false;
+    reply.CrLfLines = false;
     sock_->BeginTransfer();
     reply.ResultString = sock_->ReceiveLine(Timeout);
     int32_t verdict = ReplyVerdict(reply.ResultString);
@@ -66,9 +67,11 @@ void TPOP3Send::ReadReplyInto(TPOP3Reply& reply, bool full, const TLineSink* tak
 
 bool TPOP3Send::ReadBody(TPOP3Reply& reply, const TLineSink* take) {
     size_t held = 0;
-    // The rest of a clipped reply, counted as on the wire (each line with a two-byte line end).
+    // Counted as on the wire (each line with a two-byte line end): the rest of a clipped reply, or every
+    // line handed to take.
     unsigned long long skipped = 0;
     const unsigned long long skipLimit = static_cast<unsigned long long>(MaxReplyBytes) * kSkippedReplyFactor;
+    const uint64_t otherLineEnds = sock_->OtherLineEnds;
     std::string line;
     for (;;) {
         if (!reply.ResultClipped && !spare_.empty()) {
@@ -76,25 +79,29 @@ bool TPOP3Send::ReadBody(TPOP3Reply& reply, const TLineSink* take) {
             spare_.pop_back();
         }
         if (!sock_->ReceiveLineInto(line, Timeout)) break;
+        if (take != nullptr) {
+            // Handed on instead of held: what the taker keeps is its own bound, the wire is this one.
+            if (line == ".") break;
+            skipped += line.size() + 2;
+            if (skipped > skipLimit) break;
+            if (line.starts_with('.')) line.erase(0, 1);
+            (*take)(line);
+            continue;
+        }
         if (!reply.ResultClipped) {
             const TBodyStep step = AddBodyLine(reply.FullResult, std::move(line), held, MaxReplyBytes);
-            if (step == BS_End) return true;
-            if (step == BS_More) {
-                if (take != nullptr) {
-                    // Handed on instead of held; counted as held all the same, so the reply ends where it
-                    // would have ended.
-                    (*take)(reply.FullResult.back());
-                    line = std::move(reply.FullResult.back());
-                    reply.FullResult.pop_back();
-                }
-                continue;
-            }
+            if (step == BS_End) break;
+            if (step == BS_More) continue;
             reply.ResultClipped = true; // the line that did not fit is the first of the rest
         } else if (line == ".") {
-            return true; // the lines of the rest are dropped as they are, dot-stuffed or not
+            break; // the lines of the rest are dropped as they are, dot-stuffed or not
         }
         skipped += line.size() + 2;
         if (skipped > skipLimit) break;
+    }
+    if (sock_->LastErrorCode == 0 && line == ".") {
+        reply.CrLfLines = sock_->OtherLineEnds == otherLineEnds;
+        return true;
     }
     reply.FullResult.emplace_back(); // a cut-off or abandoned body ends with one empty entry
     return false;
@@ -332,6 +339,10 @@ TPOP3Reply TPOP3Send::ListUids(int32_t n) {
 
 TPOP3Reply TPOP3Send::ListUids(const TLineSink& take) {
     return Exchange("UIDL", true, &take);
+}
+
+TPOP3Reply TPOP3Send::ListSizes(const TLineSink& take) {
+    return Exchange("LIST", true, &take);
 }
 
 long long TPOP3Send::EstimatedReplyBytes(int32_t lines) {

@@ -45,6 +45,7 @@ struct TPOP3Reply {
     // single-line one (the whole line when it has none).
     Lines FullResult;
     bool ResultClipped = false; // the body was longer than MaxReplyBytes: FullResult holds its first lines
+    bool CrLfLines = false;     // the body was read to its "." and each of its lines ended in CR LF
 
     bool Ok() const { return ResultCode == 1; }
 };
@@ -111,10 +112,14 @@ class TPOP3Send : public TProtocolClient {
     TPOP3Reply DeleteMessage(int32_t n);           // "DELE n"
     TPOP3Reply FetchTop(int32_t n, int32_t lines); // "TOP n lines", multi-line
     TPOP3Reply ListUids(int32_t n);                // n = 0: "UIDL", multi-line; else "UIDL n", one line
-    // "UIDL" with each body line handed to take as it arrives instead of held in FullResult, so that a long
-    // listing is never held as lines; the reply ends as ListUids(0)'s would.
+    // "UIDL" with each body line (dot-unstuffed) handed to take as it arrives instead of held in FullResult,
+    // so that a long listing is never held as lines. Not bounded by MaxReplyBytes (take bounds what it
+    // keeps): a body longer than kSkippedReplyFactor x MaxReplyBytes on the wire is abandoned like a
+    // cut-off one.
     using TLineSink = std::function<void(const std::string&)>;
     TPOP3Reply ListUids(const TLineSink& take);
+    // "LIST" (the number and size in octets of every message), its lines handed to take as ListUids does.
+    TPOP3Reply ListSizes(const TLineSink& take);
 
     // How many TOP commands FetchTopPipelined keeps sent and unanswered.
     struct TTopWindow {

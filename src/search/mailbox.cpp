@@ -104,8 +104,10 @@ TOutcome openMailbox(TMailbox& box, const TLogin& login, bool verbose, std::size
     }
     if (pop.Pipelining()) {
         Lines flight{"CAPA", "UIDL"};
+        if (box.Heads) flight.push_back("LIST");
         for (std::size_t n = 1; n <= prefetch; ++n)
-            flight.push_back("TOP " + std::to_string(n) + " " + std::to_string(topLines));
+            if (!box.Heads || !box.Heads->Expects(static_cast<int32_t>(n)))
+                flight.push_back("TOP " + std::to_string(n) + " " + std::to_string(topLines));
         pop.SendAhead(flight, true); // a failed write closes the connection: CAPA then fails
     }
     if (!pop.QueryCapabilities() || !pop.HasCapability("UIDL")) return {11};
@@ -113,7 +115,7 @@ TOutcome openMailbox(TMailbox& box, const TLogin& login, bool verbose, std::size
     return {};
 }
 
-TOutcome getMessageList(TMailbox& box, bool verbose) {
+TOutcome getMessageList(TMailbox& box, bool verbose, std::string_view keepUid) {
     if (verbose) std::fputs("Getting list of messages on server...\n", stderr);
     TUidList& list = box.Listing;
     list.Clear();
@@ -124,16 +126,27 @@ TOutcome getMessageList(TMailbox& box, bool verbose) {
     const TPOP3Reply listing = box.Pop.ListUids([&](const std::string& line) {
         if (bad) return;
         str_delimit_TSL(line, " ", "", fields);
-        if (fields.size() == 2 && isValidUid(fields[1]) && list.Add(fields[0], fields[1])) return;
+        if (fields.size() == 2 && isValidUid(fields[1])) {
+            if (list.Bytes() >= list.MaxBytes && fields[1] != keepUid) {
+                ++list.Unkept;
+                return;
+            }
+            if (list.Add(fields[0], fields[1])) return;
+        }
         bad = true;
         badLine = line;
     });
     if (!listing.Ok()) return {12};
     if (bad) return {20, EscapeControlChars(badLine, SystemCharset())};
+    if (box.Heads) {
+        box.Heads->ReadSizes(box.Pop, list);
+        box.Heads->Match(list, list.Unkept == 0);
+    }
     return {};
 }
 
 void TUidList::Clear() {
+    Unkept = 0;
     text_.clear();
     ends_.clear();
     numbers_.clear();

@@ -139,29 +139,31 @@ bool messageMatches(TMimeMess& mess, const TSearchCriteria& criteria) {
 TOutcome findMessages(TMailbox& box, const TSearchCriteria& criteria, int maxSize, bool all) {
     if (criteria.verbose) std::fputs("Searching messages for match...\n", stderr);
     TPOP3Send& pop = box.Pop;
+    THeadCache* const heads = box.Heads.get();
     TMimeMess mess;
     bool matchedAny = false;
+    bool stopped = false; // a match ended a --range first walk
     const int lines = fetchLines(maxSize);
     const std::vector<int32_t>& numbers = box.Listing.Numbers();
-    progressStart(numbers.size(), criteria.verbose);
+    const std::size_t count = numbers.size();
+    std::size_t judged = 0;
+    bool cutUnmatched = false; // a reply cut off after its status line was judged and did not match
+    progressStart(count, criteria.verbose);
 
-    // Replies come in listing order; each is judged as soon as it is read. Returning false stops the walk.
-    // Once the connection is lost, the messages from there on were not searched: they are not judged on the
-    // empty replies that follow. A reply cut off after its status line is judged on what arrived (a match
-    // there is real) and counts as not searched unless it matched.
-    std::size_t lostFrom = numbers.size(); // the first message not searched
-    auto judge = [&](std::size_t i, TPOP3Reply& reply) {
-        const bool lost = pop.SessionLost();
-        if (lost && ReplyVerdict(reply.ResultString) != 1) {
-            lostFrom = i;
-            return false;
-        }
+    // Judges listed message i on reply, whose lines it takes (leaving the previous message's line buffers
+    // for the next reply); true when it matched.
+    auto judge = [&](std::size_t i, TPOP3Reply& reply, bool fromCache) {
         if (criteria.verbose)
             writeLine(stderr, "Processing msg " + std::string(box.Listing.NumberText(i)) + " (" +
                                   std::string(box.Listing.Uid(i)) + "): ");
-        pop.RecycleLines(mess.Lines()); // the previous message's lines, for the next replies
+        Lines previous;
+        if (fromCache)
+            previous.swap(mess.Lines());
+        else
+            pop.RecycleLines(mess.Lines());
         mess.Reset();
         mess.Lines().swap(reply.FullResult);
+        if (fromCache) reply.FullResult.swap(previous);
         const bool matched = messageMatches(mess, criteria);
         if (matched) {
             matchedAny = true;
@@ -171,27 +173,71 @@ TOutcome findMessages(TMailbox& box, const TSearchCriteria& criteria, int maxSiz
             std::fflush(stdout);
         }
         progressLookedAt(i + 1);
-        if (lost) {
-            lostFrom = matched ? i + 1 : i;
-            return false;
-        }
-        return !matched || all;
+        ++judged;
+        stopped = matched && !all;
+        return matched;
     };
 
-    // With PIPELINING several TOP commands are in flight; for --range first the window starts small and
-    // grows with each reply, so that a walk stopped by an early match sent only a few commands beyond it.
-    TPOP3Send::TTopWindow window;
-    if (pop.Pipelining()) {
-        window.Max = TPOP3Send::kPipelineMaxCommands;
-        window.Grow = !all;
-        window.Start = TPOP3Send::kFirstWindow;
+    // The messages the cache answers are judged in their turn between the fetched ones. Once the connection
+    // is lost, the fetched messages from there on were not searched: they are not judged on the empty
+    // replies that follow (the cached ones still are). A reply cut off after its status line is judged on
+    // what arrived (a match there is real) and counts as not searched unless it matched. When the cache
+    // fails, the walk goes on fetching from the message it could not answer.
+    std::size_t next = 0; // the next listed message to judge
+    TPOP3Reply cached;
+    auto judgeCached = [&](std::size_t end) {
+        for (; next < end && !stopped; ++next)
+            if (heads->Has(next)) {
+                if (!heads->Take(next, cached)) return false;
+                judge(next, cached, true);
+            }
+        return true;
+    };
+    bool lost = false;
+    for (;;) {                      // once, and again from where the cache failed
+        std::vector<int32_t> fetch; // the numbers to fetch, and their places in the listing
+        std::vector<std::size_t> places;
+        for (std::size_t i = next; i < count; ++i)
+            if (heads == nullptr || !heads->Has(i)) {
+                fetch.push_back(numbers[i]);
+                places.push_back(i);
+            }
+        bool cacheFailed = false;
+        auto handle = [&](std::size_t k, TPOP3Reply& reply) {
+            const std::size_t i = places[k];
+            if (heads != nullptr && !judgeCached(i)) {
+                cacheFailed = true;
+                return false;
+            }
+            if (stopped) return false;
+            lost = pop.SessionLost();
+            if (lost && ReplyVerdict(reply.ResultString) != 1) return false;
+            if (heads != nullptr) heads->Keep(i, reply);
+            cutUnmatched = !judge(i, reply, false) && lost;
+            next = i + 1;
+            return !lost && !stopped;
+        };
+        // With PIPELINING several TOP commands are in flight; for --range first the window starts small and
+        // grows with each reply, so that a walk stopped by an early match sent only a few commands beyond
+        // it.
+        TPOP3Send::TTopWindow window;
+        if (pop.Pipelining()) {
+            window.Max = TPOP3Send::kPipelineMaxCommands;
+            window.Grow = !all;
+            window.Start = TPOP3Send::kFirstWindow;
+        }
+        pop.FetchTopPipelined(fetch, lines, window, handle);
+        if (!cacheFailed && !lost && heads != nullptr && !judgeCached(count)) cacheFailed = true;
+        if (!cacheFailed) break;
     }
-    pop.FetchTopPipelined(numbers, lines, window, judge);
+    if (lost && heads != nullptr) judgeCached(count);
     progressClear();
     // With --range first a match answers the question, whatever came after it.
     const bool answered = matchedAny && !all;
-    if (lostFrom < numbers.size() && !answered)
-        return {23, std::to_string(numbers.size() - lostFrom) + " of " + std::to_string(numbers.size()) +
+    const std::size_t listed = count + box.Listing.Unkept;
+    const std::size_t notSearched = listed - judged + (cutUnmatched ? 1 : 0);
+    if (notSearched > 0 && !answered)
+        return {23, std::to_string(notSearched) + " of " + std::to_string(listed) +
                         " messages were not searched."};
     if (!matchedAny) return {1};
     return {};

@@ -21,9 +21,14 @@ std::size_t lookupUid(const TMailbox& box, const TUidRequest& request) {
     return i;
 }
 
-// Fetches and parses the head of message i, then writes the verbose block.
+// Fetches (or takes from the cache) and parses the head of message i, then writes the verbose block.
 void fetchMessage(TMailbox& box, const TUidRequest& request, std::size_t i, TMimeMess& mess) {
-    TPOP3Reply top = box.Pop.FetchTop(box.Listing.Numbers()[i], fetchLines(request.MaxSize));
+    TPOP3Reply top;
+    THeadCache* const heads = box.Heads.get();
+    if (heads == nullptr || !heads->Has(i) || !heads->Take(i, top)) {
+        top = box.Pop.FetchTop(box.Listing.Numbers()[i], fetchLines(request.MaxSize));
+        if (heads != nullptr) heads->Keep(i, top);
+    }
     mess.Reset();
     mess.Lines().swap(top.FullResult);
     mess.ParseMessage();

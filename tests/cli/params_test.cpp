@@ -101,6 +101,9 @@ TEST(ParseCmdLine, RangeAndVerbose) {
     parse({"-l", "h,u,p", "--range=all", "--verbose"});
     EXPECT_EQ(params.range, range_all);
     EXPECT_TRUE(params.verbose);
+    EXPECT_FALSE(params.keepHeads);
+    parse({"-l", "h,u,p", "--k"}); // --keep-heads: no other option begins with k
+    EXPECT_TRUE(params.keepHeads);
     parse({"-l", "h,u,p", "-r", "ALL", "-r", "First"});
     EXPECT_EQ(params.range, range_first);
 }

@@ -4,12 +4,14 @@
 
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -348,6 +350,85 @@ TEST_F(FindOverDovecot, DeleteRemovesTheMessageOnlyThroughQuit) {
     EXPECT_EQ(runMaildig({"-l", login, "-r", "all"}).out, allUidsExcept({"msg-lunch"}));
 }
 
+// The TOP commands of the instance's last session, from its logout line ("top=N/bytes").
+int lastTops(const DovecotInstance& server) {
+    const std::string log = server.Log();
+    const std::size_t at = log.rfind("top=");
+    return at == std::string::npos ? -1 : std::atoi(log.c_str() + at + 4);
+}
+
+// --keep-heads, cold and warm, over a mailbox that changes: the same answers as without it, and TOP only for
+// what the store cannot answer. Runs at once share the store; a damaged one is set aside.
+TEST_F(FindOverDovecot, KeepHeadsAnswersAsWithoutAndFetchesOnlyWhatItLacks) {
+    DovecotInstance own(instance("127.0.0.101", 0, false, false, "search/mailbox.mbox"));
+    ASSERT_TRUE(own.Start()) << own.Error();
+    const std::string store = std::string(std::getenv("XDG_CACHE_HOME")) + "/maildig";
+    std::filesystem::remove_all(store);
+    struct Row {
+        std::vector<std::string> args;
+        int coldTops, warmTops; // TOP commands of the first run with --keep-heads, and of the next
+    } rows[] = {
+        {{"-r", "all"}, 17, 0},
+        {{"crackers"}, 0, 0},                          // message 2 was kept by the row before
+        {{"-r", "all", "-m", "0", "--verbose"}, 0, 0}, // cut from the kept heads
+        {{"deepword", "-m", "100"}, 1, 0},             // more lines than kept: fetched again
+        {{"-v", "msg-view"}, 0, 0},
+        {{"-d", "msg-lunch"}, 0, 0},
+        {{"-r", "all", "--verbose"}, 0, 0}, // msg-lunch is gone from the listing and the store
+        {{"-r", "all", "-f", "new"}, 1, 0}, // after new mail was delivered
+    };
+    for (const Row& row : rows) {
+        const std::string shown = ::testing::PrintToString(row.args);
+        if (row.args.back() == "new")
+            std::ofstream(own.InboxPath(), std::ios::app)
+                << "From new@example.com Mon Mar  2 10:00:00 2026\n"
+                << "X-UIDL: msg-new\nFrom: new@example.com\n\nhi\n\n";
+        std::vector<std::string> args = withLogin("127.0.0.101,tester,secret", row.args);
+        RunResult plain;
+        if (row.args[0] != "-d") plain = runMaildig(args);
+        args.push_back("--keep-heads");
+        RunOptions open;
+        open.childSetUp = [] { ::umask(0); };
+        for (int tops : {row.coldTops, row.warmTops}) {
+            RunResult kept = runMaildig(args, open);
+            EXPECT_EQ(lastTops(own), tops) << shown;
+            if (row.args[0] == "-d") break;
+            EXPECT_EQ(kept.exitCode, plain.exitCode) << shown << kept.err;
+            EXPECT_EQ(kept.out, plain.out) << shown;
+            // Under --verbose one more line says what came from the store.
+            const std::size_t note = kept.err.find("Head cache " + store + "/heads.sqlite: ");
+            if (note != std::string::npos) kept.err.erase(note, kept.err.find('\n', note) + 1 - note);
+            EXPECT_EQ(kept.err, plain.err) << shown;
+        }
+    }
+    struct stat folder = {}, file = {};
+    ASSERT_EQ(::stat(store.c_str(), &folder), 0);
+    ASSERT_EQ(::stat((store + "/heads.sqlite").c_str(), &file), 0);
+    EXPECT_EQ(folder.st_mode & 0777, 0700u);
+    EXPECT_EQ(file.st_mode & 0777, 0600u);
+
+    const std::vector<std::string> all =
+        withLogin("127.0.0.101,tester,secret", {"-r", "all", "--keep-heads"});
+    const std::string expected = runMaildig(all).out;
+    std::ofstream(store + "/heads.sqlite", std::ios::trunc) << std::string(5000, 'x');
+    std::vector<std::string> verbose = all;
+    verbose.push_back("--verbose");
+    RunResult damaged = runMaildig(verbose);
+    EXPECT_EQ(damaged.exitCode, 0);
+    EXPECT_EQ(damaged.out, expected);
+    EXPECT_NE(damaged.err.find("/heads.sqlite.damaged and made anew\n"), std::string::npos) << damaged.err;
+    // Two runs at once on a new store: neither fails nor differs.
+    std::filesystem::remove_all(store);
+    auto first = std::async(std::launch::async, [&] { return runMaildig(all); });
+    RunResult second = runMaildig(all);
+    for (const RunResult& r : {first.get(), second}) {
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.out, expected);
+    }
+    runMaildig(all);
+    EXPECT_EQ(lastTops(own), 0);
+}
+
 TEST_F(FindOverDovecot, LoginFailures) {
     const std::string code10 = "\nLogin to mailbox failed. Check --login parameters.\n"
                                "Also use --verbose to verify parameters were parsed properly.\n\n";
@@ -454,6 +535,7 @@ int main(int argc, char** argv) {
     // Fixed time zone and locale, so that the view's Date line is predictable.
     setenv("TZ", "UTC", 1);
     setenv("LC_ALL", "C", 1);
+    setenv("XDG_CACHE_HOME", MAILDIG_SCRATCH_DIR "/xdg-cache", 1); // --keep-heads keeps its heads there
     servers = new Servers;
     ::testing::AddGlobalTestEnvironment(servers);
     return WholeSuiteExitCode(RUN_ALL_TESTS());

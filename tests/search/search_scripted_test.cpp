@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -91,7 +92,8 @@ std::string message(const std::string& subject, const std::string& body = "text\
 // Find in process against a server on an ephemeral port with the client's time-out and reply bound scaled
 // down. Once the connection is lost (silence, a reply 16 times over the bound) the messages after it are not
 // judged: 23 with their count, unless --range first has its match. 2,000,000 lines of "--" (8 MB) are within
-// the default bound: judged, and the walk goes on.
+// the default bound: judged, and the walk goes on. So are the messages listed beyond what is kept of the
+// listing (a bound of 1 byte keeps one line, and the line of a UID asked for).
 TEST(ScriptedFind, LostSessionEndsTheWalkWith23) {
     std::string dashes;
     for (int i = 0; i < 2000000; ++i)
@@ -105,12 +107,16 @@ TEST(ScriptedFind, LostSessionEndsTheWalkWith23) {
         int code, lost; // lost: messages not searched
         std::string out;
         std::vector<Pop3Step> steps;
+        std::size_t listingBound = 256u << 20;
+        const char* keepUid = "";
     } cases[] = {
         {true, true, 1 << 20, 23, 2, "u1\n", {t1, t2, t3, sw, silent}},
         {true, false, 1 << 20, 0, 0, "u2\n", {t1, sx, t2, t3, sw, silent}},
         {true, false, 1 << 20, 23, 2, "", {t1, sx, t2, t3, silent}},
         {false, true, 1000, 23, 3, "", {t1, send(message("x", std::string(17000, 'l') + "\r\n"))}},
         {false, true, 64 << 20, 0, 0, "u2\n", {t1, huge, t2, sw, t3, sx, quit}},
+        {false, true, 1 << 20, 23, 2, "u1\n", {t1, sw}, 1},
+        {false, false, 1 << 20, 0, 0, "u1\n", {t1, sw, quit}, 1, "u3"},
     };
     for (const Case& c : cases) {
         Pop3Script script;
@@ -123,7 +129,12 @@ TEST(ScriptedFind, LostSessionEndsTheWalkWith23) {
         box.Pop.Password = "secret";
         box.Pop.Timeout = 300;
         box.Pop.MaxReplyBytes = c.bound;
-        ASSERT_TRUE(box.Pop.OpenSession() && box.Pop.QueryCapabilities() && getMessageList(box, false).Ok());
+        box.Listing.MaxBytes = c.listingBound;
+        ASSERT_TRUE(box.Pop.OpenSession() && box.Pop.QueryCapabilities() &&
+                    getMessageList(box, false, c.keepUid).Ok());
+        if (*c.keepUid) {
+            EXPECT_EQ(box.Listing.Uid(box.Listing.Size() - 1), c.keepUid);
+        }
         ::testing::internal::CaptureStdout();
         const TOutcome outcome = findMessages(box, {"", "", "", "wanted"}, 10, c.all);
         EXPECT_EQ(::testing::internal::GetCapturedStdout(), c.out);
@@ -131,6 +142,47 @@ TEST(ScriptedFind, LostSessionEndsTheWalkWith23) {
         EXPECT_EQ(outcome.Code, c.code);
         EXPECT_EQ(outcome.Text, c.lost ? std::to_string(c.lost) + " of 3 messages were not searched." : "");
         EXPECT_EQ(sent(received(server), "QUIT"), c.steps.back().text == "QUIT");
+    }
+}
+
+// --keep-heads keys a head by UID and size, and cuts it to fewer lines only when every line of its reply
+// ended in CR LF (otherwise where the server's lines end is not known). Two runs, the second after changes.
+TEST(ScriptedFind, KeptHeadIsTakenOnlyForItsSizeAndLines) {
+    REQUIRE_PORT_110();
+    const std::string clean = "+OK\r\nSubject: one\r\n\r\na\r\nb\r\n.\r\n";
+    struct Case {
+        std::string reply;      // the first run's TOP reply
+        std::string secondSize; // the size the second run's LIST gives message 1
+        std::string secondArgs; // the second run's -m
+        bool fetchedAgain;
+    } cases[] = {
+        {clean, "100", "10", false},
+        {clean, "101", "10", true}, // the UID now names other mail
+        {clean, "100", "0", false}, // cut to the header
+        {"+OK\r\nSubject: one\r\n\r\na\rb\r\n.\r\n", "100", "0", true},
+    };
+    for (const Case& c : cases) {
+        ::setenv("XDG_CACHE_HOME", (std::string(MAILDIG_SCRATCH_DIR) + "/kept-size").c_str(), 1);
+        std::filesystem::remove_all(std::string(MAILDIG_SCRATCH_DIR) + "/kept-size");
+        Pop3Script script;
+        for (const std::string& size : {std::string("100"), c.secondSize}) {
+            const bool second = !script.steps.empty();
+            if (second) append(script, {Pop3Script::Parse("-- accept").steps.at(0)});
+            append(script, loginSteps({"u1"}, false));
+            append(script, {expect("LIST"), send("+OK\r\n1 " + size + "\r\n.\r\n")});
+            if (!second || c.fetchedAgain)
+                append(script, {expect(second ? "TOP 1 " + std::to_string(std::stoi(c.secondArgs) * 1000 / 80)
+                                              : "TOP 1 125"),
+                                send(second ? clean : c.reply)});
+            append(script, {expect("QUIT"), send("+OK\r\n")});
+        }
+        ScriptedPop3Server server(script, at("127.0.0.102"));
+        EXPECT_EQ(run("127.0.0.102", {"--keep-heads", "one"}).out, "u1\n");
+        RunResult r = run("127.0.0.102", {"--keep-heads", "-m", c.secondArgs, "one"});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.out, "u1\n");
+        EXPECT_TRUE(server.WaitDone(5000));
+        EXPECT_TRUE(server.Ok()) << c.secondSize << c.secondArgs << ::testing::PrintToString(server.Errors());
     }
 }
 
