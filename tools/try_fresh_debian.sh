@@ -106,13 +106,16 @@ say() { echo "$*" | tee -a "$log"; }
 
 unmount_all() {
   local m
-  for m in $(findmnt -rn -o TARGET | grep "^$r/" | sort -r); do umount "$m" 2>/dev/null || umount -l "$m"; done
+  for m in $(findmnt -rn -o TARGET | grep -E "^$r(/|\$)" | sort -r); do umount "$m" 2>/dev/null || umount -l "$m"; done
 }
 trap unmount_all EXIT
 
 say "== debootstrap --variant=minbase $release (git, sudo, ca-certificates) =="
 debootstrap --variant=minbase --include=git,sudo,ca-certificates "$release" "$r" "$mirror" >>"$log" 2>&1 ||
   { say "try_fresh_debian: debootstrap failed (see $log)"; exit 1; }
+# The chroot's / is a mount point of its own, as on a real machine (the tests make it private in a mount
+# namespace of their own before they bind a hosts file of theirs).
+mount --bind "$r" "$r"
 mount -t proc proc "$r/proc"
 mount -t sysfs sysfs "$r/sys"
 mount --bind /dev "$r/dev"

@@ -77,10 +77,13 @@ const char* const kMakeCertificates = R"(set -e; cd "$0"
 key="-newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes"
 openssl req -x509 $key -keyout ca.key -out ca.pem -days 30 -subj /CN=ca
 openssl req -x509 $key -keyout self.key -out self.pem -days 30 -subj /CN=s -addext subjectAltName=DNS:mail3.example.com
-for c in "good 30 DNS:mail.example.com,IP:127.0.0.61" "expired -1 DNS:mail2.example.com"; do set -- $c
-  openssl req $key -keyout $1.key -out $1.csr -subj /CN=$1 -addext subjectAltName=$3
-  openssl x509 -req -in $1.csr -CA ca.pem -CAkey ca.key -days $2 -copy_extensions copyall -out $1.pem
-done)";
+printf '[ca]\ndefault_ca=c\n[c]\ndatabase=index\nnew_certs_dir=.\nserial=serial\npolicy=p\ndefault_md=sha256
+copy_extensions=copy\n[p]\ncommonName=supplied\n' >ca.cnf; : >index; echo 01 >serial
+openssl req $key -keyout good.key -out good.csr -subj /CN=good -addext subjectAltName=DNS:mail.example.com,IP:127.0.0.61
+openssl req $key -keyout expired.key -out expired.csr -subj /CN=expired -addext subjectAltName=DNS:mail2.example.com
+ca="openssl ca -batch -notext -config ca.cnf -cert ca.pem -keyfile ca.key"
+$ca -in good.csr -out good.pem -days 30
+$ca -in expired.csr -out expired.pem -startdate 20200101000000Z -enddate 20200102000000Z)";
 
 const std::string kLongToken = "eyJ" + std::string(1800, 'A') + ".x-y_z~w+v/u=";
 
