@@ -73,7 +73,9 @@ void progressLookedAt(std::size_t lookedAt) {
 
 void progressClear() {
     if (state.shownWidth == 0) return;
-    writeErr("\r" + std::string(state.shownWidth, ' ') + "\r");
+    std::string blank(state.shownWidth + 2, ' ');
+    blank.front() = blank.back() = '\r';
+    writeErr(blank);
     state.shownWidth = 0;
 }
 
