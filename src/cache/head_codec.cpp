@@ -78,8 +78,4 @@ void THeadCodec::SetDictionary(std::string_view dictionary) {
     state_->ddict = ZSTD_createDDict(dictionary.data(), dictionary.size());
 }
 
-bool THeadCodec::HasDictionary() const {
-    return state_->cdict != nullptr && state_->ddict != nullptr;
-}
-
 } // namespace maildig

@@ -26,7 +26,6 @@ class THeadCodec {
     // A dictionary of at most maxBytes trained on samples; empty when they are too few or too alike.
     static std::string TrainDictionary(const std::vector<std::string>& samples, std::size_t maxBytes);
     void SetDictionary(std::string_view dictionary);
-    bool HasDictionary() const;
 
   private:
     struct TState;

@@ -419,16 +419,20 @@ void THeadStore::WritePending() {
 }
 
 void THeadStore::Forget(std::string_view uid) {
-    bool row = false;
     if (failed_) return;
     Commit();
-    if (failed_ || !Exec("BEGIN IMMEDIATE")) return;
+    if (failed_ || !Exec("BEGIN IMMEDIATE") || !Remove(uid)) return;
+    Exec("COMMIT");
+}
+
+bool THeadStore::Remove(std::string_view uid) {
+    bool row = false;
     for (sqlite3_stmt* s : {forgetBody_, forgetHead_}) {
         sqlite3_bind_int64(s, 1, mailbox_);
         bindText(s, 2, uid);
-        if (!Step(s, row)) return;
+        if (!Step(s, row)) return false;
     }
-    Exec("COMMIT");
+    return true;
 }
 
 int64_t THeadStore::Count() {
@@ -452,11 +456,7 @@ void THeadStore::KeepOnly(const std::vector<int64_t>& kept) {
             gone.emplace_back(columnText(ids_, 1));
     if (failed_ || gone.empty() || !Exec("BEGIN IMMEDIATE")) return;
     for (const std::string& uid : gone)
-        for (sqlite3_stmt* s : {forgetBody_, forgetHead_}) {
-            sqlite3_bind_int64(s, 1, mailbox_);
-            bindText(s, 2, uid);
-            if (!Step(s, row)) return;
-        }
+        if (!Remove(uid)) return;
     Exec("COMMIT");
 }
 

@@ -78,6 +78,8 @@ class THeadStore {
     void Fail(int code);
     bool EnsureDictionary();
     void WritePending();
+    // Removes the entry of uid and its bytes, inside the caller's transaction; false when that failed.
+    bool Remove(std::string_view uid);
 
     struct TPending {
         std::string Uid;

@@ -46,7 +46,7 @@ TOutcome readPasswordCommand(const std::string& command, std::string& password) 
         return failed("the command was ended by signal " + std::to_string(WTERMSIG(status)));
     const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     if (code != 0) return failed("the command ended with exit status " + std::to_string(code));
-    while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
+    while (!line.empty() && line.back() == '\r') // the line holds no LF: it ended there
         line.pop_back();
     if (tooLong) return failed("the command printed a first line longer than 64 KB (exit status 0)");
     if (line.empty()) return failed("the command printed no password (exit status 0)");

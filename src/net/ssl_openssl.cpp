@@ -247,15 +247,16 @@ bool IsIpLiteral(const std::string& host) {
 
 bool CheckCAFile(const std::string& path, std::string& why) {
     why.clear();
-    errno = 0;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file) {
+    int error = 0; // why the file cannot be read (a folder opens, but its read fails)
+    if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
         char first;
-        if (std::fread(&first, 1, 1, file) == 0 && std::ferror(file) == 0) errno = 0;
+        if (std::fread(&first, 1, 1, file) == 0 && std::ferror(file) != 0) error = errno != 0 ? errno : EIO;
         std::fclose(file);
+    } else {
+        error = errno != 0 ? errno : EIO;
     }
-    if (!file || errno != 0) {
-        why = "cannot read the CA file " + path + ": " + std::strerror(errno != 0 ? errno : EIO);
+    if (error != 0) {
+        why = "cannot read the CA file " + path + ": " + std::strerror(error);
         return false;
     }
     const OpenSslApi api = Api();

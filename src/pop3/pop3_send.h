@@ -27,7 +27,6 @@ enum TPOP3AuthType {
     // XOAUTH2; nothing at all when it lists neither.
     POP3AuthOAuth = 3,
 };
-// Where USER/PASS would go, a server whose capabilities list SASL PLAIN but not USER gets AUTH PLAIN.
 
 // Why OpenSession failed before any login command, when TLS was the cause.
 enum TTlsProblem {
@@ -79,7 +78,8 @@ class TPOP3Send : public TProtocolClient {
     // Connects, reads the greeting and its time stamp, asks CAPA, upgrades with STLS when AutoTLS and
     // offered, and logs in as AuthType allows. After a refused APOP it reconnects once for USER/PASS,
     // protected the same way as the first connection (TLS at once, or STLS before any login command) or not
-    // at all. True when a login succeeded.
+    // at all. Where USER/PASS would go, a server whose capabilities list SASL PLAIN but not USER gets AUTH
+    // PLAIN. True when a login succeeded.
     bool OpenSession();
     // "QUIT", then the connection is closed whatever the reply.
     TPOP3Reply CloseSession();

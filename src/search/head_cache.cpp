@@ -19,6 +19,22 @@ constexpr uint32_t kUnknownSize = UINT32_MAX;
 // How many messages of the listing's start are noted for the next run's TOP commands sent ahead.
 constexpr std::size_t kNotedMessages = 32;
 
+// The bit of message n in the mask of the TOP commands sent ahead (messages 1 to 32), or 0.
+uint32_t aheadBit(int32_t n) {
+    return n >= 1 && n <= 32 ? 1u << (n - 1) : 0;
+}
+
+// Calls take(number, uid) for each "number uid" line of a mailbox note (the start of the last listing).
+template <typename Take> void forEachNoted(std::string_view note, Take take) {
+    for (std::size_t at = 0; at < note.size();) {
+        const std::size_t end = std::min(note.find('\n', at), note.size());
+        const std::string_view line = note.substr(at, end - at);
+        at = end + 1;
+        if (const std::size_t blank = line.find(' '); blank != std::string_view::npos)
+            take(line.substr(0, blank), line.substr(blank + 1));
+    }
+}
+
 // The index of the empty line that ends the header, or lines.size() when there is none.
 std::size_t headerEnd(const Lines& lines) {
     return static_cast<std::size_t>(std::find(lines.begin(), lines.end(), std::string()) - lines.begin());
@@ -42,21 +58,15 @@ std::unique_ptr<THeadCache> THeadCache::Open(const std::string& folder, std::str
 }
 
 bool THeadCache::Expects(int32_t n) {
-    // The note holds "number uid" lines of the last listing's start.
-    const std::string note = store_->MailboxNote();
-    const std::string prefix = std::to_string(n) + " ";
-    for (std::size_t at = 0; at < note.size();) {
-        std::size_t end = note.find('\n', at);
-        if (end == std::string::npos) end = note.size();
-        const std::string_view line = std::string_view(note).substr(at, end - at);
-        at = end + 1;
+    const std::string number = std::to_string(n);
+    bool expected = false;
+    forEachNoted(store_->MailboxNote(), [&](std::string_view noted, std::string_view uid) {
         THeadEntry entry;
-        if (line.starts_with(prefix) && store_->Find(line.substr(prefix.size()), entry) &&
-            entry.LinesMin <= lines_ && lines_ <= entry.LinesMax)
-            return true;
-    }
-    if (n >= 1 && n <= 32) sentAhead_ |= 1u << (n - 1);
-    return false;
+        expected = expected || (noted == number && store_->Find(uid, entry) && entry.LinesMin <= lines_ &&
+                                lines_ <= entry.LinesMax);
+    });
+    if (!expected) sentAhead_ |= aheadBit(n);
+    return expected;
 }
 
 void THeadCache::ReadSizes(TPOP3Send& pop, const TUidList& listing) {
@@ -106,8 +116,7 @@ void THeadCache::Match(const TUidList& listing, bool whole) {
 
 bool THeadCache::Has(std::size_t i) const {
     if (!Usable() || ids_[i] == 0) return false;
-    const int32_t n = listing_->Numbers()[i];
-    return !(n >= 1 && n <= 32 && (sentAhead_ & (1u << (n - 1))) != 0);
+    return (sentAhead_ & aheadBit(listing_->Numbers()[i])) == 0;
 }
 
 bool THeadCache::Take(std::size_t i, TPOP3Reply& reply) {
@@ -157,20 +166,17 @@ void THeadCache::Keep(std::size_t i, const TPOP3Reply& reply) {
 void THeadCache::Forget(std::string_view uid) {
     store_->Forget(uid);
     // The messages after it in the noted listing move up one place, as in the server's next listing.
-    const std::string note = store_->MailboxNote();
     std::string moved;
     bool after = false;
-    for (std::size_t at = 0; at < note.size();) {
-        const std::size_t blank = note.find(' ', at), end = std::min(note.find('\n', at), note.size());
-        if (blank > end) break;
-        const std::string_view noted = std::string_view(note).substr(blank + 1, end - blank - 1);
+    forEachNoted(store_->MailboxNote(), [&](std::string_view number, std::string_view noted) {
         if (noted == uid)
             after = true;
         else
-            moved.append(std::to_string(str_to_int(note.substr(at, blank - at)) - (after ? 1 : 0)))
-                .append(note, blank, end + 1 - blank);
-        at = end + 1;
-    }
+            moved.append(std::to_string(str_to_int(std::string(number)) - (after ? 1 : 0)))
+                .append(" ")
+                .append(noted)
+                .append("\n");
+    });
     if (after) store_->SetMailboxNote(moved);
 }
 
